@@ -1,0 +1,83 @@
+// Plugin activation: what a worker does when a plugin's turn comes.
+
+#include <sys/stat.h>
+
+#include "graph/graph_lock.h"
+#include "host/host_root.h"
+#include "host/log.h"
+#include "plugins/exception.h"
+#include "plugins/plugin.h"
+#include "runcontrol/logging.h"
+#include "runcontrol/settings.h"
+
+namespace bootcrank {
+
+namespace {
+
+// Whether a host profile exists; looked up once per process by the first
+// activation that needs it. GUARDED_BY(GraphLock).
+bool hostProfileKnown = false;
+bool hostProfileAvailable = false;
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool HostProfileAvailable() {
+  GraphLockHolder lock;
+  if (!hostProfileKnown) {
+    hostProfileAvailable = Exists(host::HostPath("/etc/quarro/hostprofile.xml")) ||
+                           Exists(host::HostPath("/etc/quarro/hostprofile.xml.gz"));
+    hostProfileKnown = true;
+  }
+  return hostProfileAvailable;
+}
+
+}  // namespace
+
+void Plugin::Activate(Executor*) {
+  Settings& settings = Settings::Instance();
+  activationStart = TimeValue::Now();
+
+  const char* name = Name().c_str();
+  if (settings.trace) Log_Level(kLogInfo, "starting execution of plugin: %s\n", name);
+  KernelLog("Activating Bootcrank plugin %s.", name);
+
+  std::string error;
+  try {
+    if (!settings.method.empty()) {
+      if (!InvokeMethod(settings.method)) error = "Method invocation failed";
+    } else if (UsesHostProfile() && HostProfileAvailable()) {
+      Log_Level(kLogInfo, "executing host profile plugin: %s\n", name);
+      ApplyHostProfile();
+    } else {
+      Log_Level(kLogInfo, "executing start plugin: %s\n", name);
+      Start();
+    }
+  } catch (const MethodFailedException& e) {
+    Log_Level(kLogError, "Method invocation failed: %s\n", e.what());
+    error = e.what();
+  } catch (const std::exception& e) {
+    Log_Level(kLogError, "unhandled exception whilst processing %s: %s\n", name,
+              e.what());
+    error = e.what();
+  } catch (...) {
+    Log_Level(kLogError, "ignoring unknown exception whilst processing %s ...\n",
+              name);
+    error = "unknown exception";
+  }
+  activationEnd = TimeValue::Now();
+
+  if (settings.trace) {
+    Log_Level(kLogInfo, "completed execution of plugin: %s (took %lld us)\n", name,
+              static_cast<long long>(ElapsedMicros()));
+  }
+  if (error.empty()) {
+    KernelLog("Bootcrank plugin %s activated.", name);
+  } else {
+    KernelLog("Bootcrank plugin %s activation failed: %s", name, error.c_str());
+  }
+}
+
+}  // namespace bootcrank

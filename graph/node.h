@@ -1,0 +1,113 @@
+// Nodes of the dependency graph.
+//
+// Every unit of start-up work (a plugin) and every synchronisation point (a
+// barrier) is a Node. When A depends on B, B is in A's dependencies and A in
+// B's dependents; edges are stored twice and never removed, nodes are never
+// deleted. The graph is walked forward (start run) and backward (stop run);
+// walks queue ready nodes into an Executor, whose workers run them.
+//
+// Thread-safety: all graph state (edge lists, state, depths) is guarded by
+// GraphLock. Every operation below takes it itself, except Activate and
+// Deactivate, which run without it. No operation recurses over the graph:
+// walks and depths use explicit work lists, so chains of any length work.
+#ifndef BOOTCRANK_GRAPH_NODE_H_
+#define BOOTCRANK_GRAPH_NODE_H_
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bootcrank {
+
+class Executor;
+
+enum class NodeState : int32_t {
+  Idle = 0,          // not yet touched by a walk
+  StartPending = 1,  // the forward walk visited it; waiting for dependencies
+  StopPending = 2,   // the reverse walk visited it; waiting for dependents
+  StartQueued = 3,   // in the executor's ready queue (or running) for a start
+  StopQueued = 4,    // in the ready queue (or running) for a stop
+  Started = 5,       // start finished, or marked finished
+  Stopped = 6,       // stop finished
+};
+
+class Node {
+ public:
+  // Throws Exception("Condition variable for Node could not be initialized").
+  Node(const std::string& name, uint32_t executionClass);
+  virtual ~Node();
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  // The node's start work; runs on a worker without GraphLock.
+  virtual void Activate(Executor* executor) = 0;
+  // The node's stop work; runs on a worker without GraphLock. Default: nothing.
+  virtual void Deactivate(Executor* executor);
+  // Attribute text appended to the node's label in the dot dump.
+  virtual std::string DotAttributes() const = 0;
+
+  const std::string& Name() const { return name_; }
+  uint32_t ExecutionClass() const { return executionClass_; }
+
+  // REQUIRES: GraphLock held while the returned lists are read.
+  const std::vector<Node*>& Dependencies() const { return dependencies_; }
+  const std::vector<Node*>& Dependents() const { return dependents_; }
+  NodeState State() const;  // takes GraphLock
+
+  // This node depends on `other`.
+  void AddDependency(Node* other);
+  // `other` depends on this node.
+  void AddDependent(Node* other);
+  // Drops one edge "this depends on `other`" (both copies). Only the cycle
+  // breaker uses it, before anything runs. Returns false when there is none.
+  bool RemoveDependency(Node* other);
+
+  // Sets Started without running anything or waking anyone.
+  void MarkStarted();
+
+  // Forward walk: queues this node when its dependencies are finished,
+  // walking Idle dependencies first (post-order, dependencies in list order).
+  void ScheduleStart(Executor* executor);
+  // Reverse walk: the mirror image over dependents.
+  void ScheduleStop(Executor* executor);
+
+  // Worker side: runs the node's work and publishes completion, scheduling
+  // the nodes that it held back. Run dispatches on the state.
+  void RunStart(Executor* executor);
+  void RunStop(Executor* executor);
+  void Run(Executor* executor);
+
+  // Block until the node is Started (respectively Stopped).
+  void WaitStarted();
+  void WaitStopped();
+
+  // Longest chain of dependencies below / dependents above this node;
+  // computed once (iteratively) and cached. Both take GraphLock.
+  int32_t DependencyDepth();
+  int32_t DependentDepth();
+
+  // Scheduler bookkeeping owned by the Executor. REQUIRES: GraphLock held.
+  uint64_t queueSequence = 0;
+
+ private:
+  enum Direction { kForward, kBackward };
+  void Schedule(Executor* executor, Direction direction);
+  void Finish(Executor* executor, Direction direction);
+  void WaitFor(NodeState state);
+  int32_t Depth(Direction direction);
+
+  std::string name_;
+  std::vector<Node*> dependencies_;  // GUARDED_BY(GraphLock)
+  std::vector<Node*> dependents_;    // GUARDED_BY(GraphLock)
+  uint32_t executionClass_;
+  int32_t dependentDepth_ = -1;      // GUARDED_BY(GraphLock); -1 = unknown
+  int32_t dependencyDepth_ = -1;     // GUARDED_BY(GraphLock); -1 = unknown
+  NodeState state_ = NodeState::Idle;  // GUARDED_BY(GraphLock)
+  pthread_cond_t finished_;          // broadcast when a start or stop finishes
+};
+
+}  // namespace bootcrank
+
+#endif  // BOOTCRANK_GRAPH_NODE_H_

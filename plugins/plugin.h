@@ -1,0 +1,83 @@
+// Plugin: the abstract base of every unit of start-up work.
+//
+// A plugin is a Node of the dependency graph; its kind's constructor links it
+// to its barriers at once. The base adds what all kinds share: the interface
+// version of its descriptor, the run-once marker and the plugin's own version,
+// the boot flags that enable or disable it, the times of its activation, and
+// the method interface that activation and invoke runs call.
+//
+// Thread-safety: descriptor fields are written only by the constructor on the
+// main thread during discovery and only read afterwards; the activation times
+// are written by the one worker that activates the plugin and read after the
+// workers have been joined.
+#ifndef BOOTCRANK_PLUGINS_PLUGIN_H_
+#define BOOTCRANK_PLUGINS_PLUGIN_H_
+
+#include <sys/time.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "graph/node.h"
+
+namespace bootcrank {
+
+// A wall-clock time: seconds and microseconds, as gettimeofday gives them.
+struct TimeValue {
+  int64_t seconds = 0;
+  int64_t microseconds = 0;
+
+  static TimeValue Now();
+};
+
+// Microseconds from `start` to `end`.
+int64_t ElapsedMicroseconds(const TimeValue& start, const TimeValue& end);
+
+class Plugin : public Node {
+ public:
+  explicit Plugin(const std::string& name, uint32_t executionClass = 1);
+  ~Plugin() override;
+
+  // Plugin activation: the console prompt in interactive runs, then the
+  // method chosen by the run (Start, ApplyHostProfile or --method), timed,
+  // with every failure caught and reported. Never throws.
+  void Activate(Executor* executor) override;
+  std::string DotAttributes() const override;  // "" for every kind
+
+  virtual void Start() = 0;
+  virtual bool UsesHostProfile() = 0;
+  virtual void ApplyHostProfile() = 0;
+  int32_t ApiVersion() const { return apiVersion; }
+
+  // Runs the method named "start" or "apply_host_profile" (any other name:
+  // nothing), logging and swallowing its failures. True when nothing failed.
+  bool InvokeMethod(const std::string& method);
+
+  std::set<std::string>& RequiredFlags() { return requiredFlags; }
+  std::set<std::string>& DisablingFlags() { return disablingFlags; }
+  bool RunOnce() const { return runOnce; }
+  const std::string& PluginVersion() const { return pluginVersion; }
+  TimeValue& ActivationStart() { return activationStart; }
+  TimeValue& ActivationEnd() { return activationEnd; }
+  int64_t ElapsedMicros() const {
+    return ElapsedMicroseconds(activationStart, activationEnd);
+  }
+
+ protected:
+  int32_t apiVersion = -1;  // 1..4 once a descriptor loaded; -1 for daemons
+  bool runOnce = false;
+  std::string pluginVersion;
+  std::set<std::string> requiredFlags;
+  std::set<std::string> disablingFlags;
+  TimeValue activationStart;  // zero until activation starts
+  TimeValue activationEnd;    // zero until the method returned or failed
+};
+
+// The plugins of a run, in the order discovery appended them.
+using RunList = std::vector<Plugin*>;
+
+}  // namespace bootcrank
+
+#endif  // BOOTCRANK_PLUGINS_PLUGIN_H_

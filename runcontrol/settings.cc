@@ -1,0 +1,18 @@
+#include "runcontrol/settings.h"
+
+#include <ctime>
+
+#include "graph/graph_lock.h"
+
+namespace bootcrank {
+
+Settings::Settings() : randomSeed(static_cast<int64_t>(time(nullptr))) {}
+
+Settings& Settings::Instance() {
+  static Settings* instance = nullptr;
+  GraphLockHolder lock;
+  if (instance == nullptr) instance = new Settings();
+  return *instance;
+}
+
+}  // namespace bootcrank
