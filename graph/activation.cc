@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "graph/graph_lock.h"
+#include "graph/interactive.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "plugins/exception.h"
@@ -39,6 +40,8 @@ bool HostProfileAvailable() {
 void Plugin::Activate(Executor*) {
   Settings& settings = Settings::Instance();
   activationStart = TimeValue::Now();
+  // A skipped plugin gets no end time and no further message.
+  if (settings.interactive && InteractiveStep(Name()) == InteractiveOutcome::kSkip) return;
 
   const char* name = Name().c_str();
   if (settings.trace) Log_Level(kLogInfo, "starting execution of plugin: %s\n", name);
