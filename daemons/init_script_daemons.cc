@@ -1,0 +1,100 @@
+#include "daemons/init_script_daemons.h"
+
+#include <cstdio>
+
+#include <algorithm>
+#include <boost/filesystem/path.hpp>
+#include <boost/iostreams/device/file_descriptor.hpp>
+#include <boost/iostreams/stream.hpp>
+#include <exception>
+#include <sstream>
+
+#include "daemons/daemon_plugin.h"
+#include "host/host_root.h"
+#include "host/log.h"
+#include "plugins/exception.h"
+
+namespace bootcrank {
+
+namespace {
+
+// Daemons that init mode has already started before any plugin runs.
+bool ExcludedFromStartRuns(const std::string& name) {
+  return name == "hvsyslogd" || name == "evtd";
+}
+
+bool IsBlank(const std::string& line) {
+  return line.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+}
+
+InitScriptListing ReadListing(FILE* pipe) {
+  namespace io = boost::iostreams;
+  int fd = fileno(pipe);
+  if (!(fd > 0)) return InitScriptListing();
+  io::stream<io::file_descriptor_source> in(fd, io::never_close_handle);
+  return ParseInitScriptListing(in);
+}
+
+}  // namespace
+
+bool ParseInitScriptLine(const std::string& line, InitScriptEntry* entry) {
+  std::istringstream in(line);
+  InitScriptEntry parsed;
+  if (!(in >> parsed.path >> parsed.priority)) return false;
+  *entry = std::move(parsed);
+  return true;
+}
+
+InitScriptListing ParseInitScriptListing(std::istream& in) {
+  InitScriptListing listing;
+  std::string line;
+  while (std::getline(in, line)) {
+    InitScriptEntry entry;
+    if (ParseInitScriptLine(line, &entry)) {
+      listing.entries.push_back(std::move(entry));
+    } else if (!IsBlank(line)) {
+      listing.malformed.push_back(line);
+    }
+  }
+  std::stable_sort(listing.entries.begin(), listing.entries.end(),
+                   [](const InitScriptEntry& a, const InitScriptEntry& b) {
+                     return a.priority < b.priority;
+                   });
+  return listing;
+}
+
+RunList DiscoverInitScriptDaemons(bool stop) {
+  InitScriptListing listing;
+  const std::string command = host::HostPath("/bin/chkconfig") + " -p";
+  if (FILE* pipe = popen(command.c_str(), "re")) {
+    try {
+      listing = ReadListing(pipe);
+    } catch (...) {
+      pclose(pipe);
+      throw Exception("Failed obtaining list of init.d scripts");
+    }
+    pclose(pipe);  // the tool's exit status does not matter
+  }
+
+  for (const std::string& line : listing.malformed) {
+    Log_Level(kLogInfo, "ignoring malformed init script listing line: %s\n", line.c_str());
+  }
+
+  RunList runList;
+  for (const InitScriptEntry& entry : listing.entries) {
+    std::string name = boost::filesystem::path(entry.path).filename().string();
+    if (!stop && ExcludedFromStartRuns(name)) continue;
+    try {
+      runList.push_back(new LegacyDaemonPlugin(name, entry.path,
+                                               static_cast<uint32_t>(entry.priority)));
+    } catch (const std::exception& e) {
+      Log_Level(kLogWarning, "Failed to create init.d daemon plugin: %s because: %s\n",
+                name.c_str(), e.what());
+    } catch (...) {
+      Log_Level(kLogWarning, "Failed to create init.d daemon plugin: %s\n", name.c_str());
+    }
+  }
+  return runList;
+}
+
+}  // namespace bootcrank
