@@ -11,8 +11,14 @@
 #ifndef BOOTCRANK_GRAPH_EXECUTOR_H_
 #define BOOTCRANK_GRAPH_EXECUTOR_H_
 
-#include <cstdint>
+#include <pthread.h>
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "graph/ready_queue.h"
 #include "plugins/plugin.h"
 
 namespace bootcrank {
@@ -21,10 +27,17 @@ class Node;
 
 class Executor {
  public:
+  // Starts one worker thread running routine(arg) and stores its handle, as
+  // pthread_create with default attributes does; returns 0 or an error number.
+  using ThreadStarter =
+      std::function<int(pthread_t* thread, void* (*routine)(void*), void* arg)>;
+
   // Starts `threadCount` workers (none when below 1). Throws Exception when
   // the work signal cannot be set up or a worker cannot be created (after
-  // joining the workers already created).
+  // stopping and joining the workers already created).
   Executor(int32_t threadCount, bool randomize);
+  // The same with another way to start threads (tests make it fail).
+  Executor(int32_t threadCount, bool randomize, const ThreadStarter& startThread);
   // Sets the stop flag, wakes and joins every worker. Queued nodes not yet
   // taken are not run; running nodes finish first.
   virtual ~Executor();
@@ -32,14 +45,33 @@ class Executor {
   Executor& operator=(const Executor&) = delete;
 
   // Appends a StartQueued or StopQueued node to the ready queue and wakes the
-  // workers. Takes GraphLock.
+  // workers. Takes GraphLock. Computes the node's scheduling depth (which
+  // the graph caches), so the graph must be complete.
   void Enqueue(Node* node);
 
   // The ready node to run next, removed from the queue.
   // REQUIRES: GraphLock held and the queue not empty.
   Node* SelectNext();
 
-  // ... the implementation adds its private state here.
+ private:
+  // What each worker thread receives; the index is informational only.
+  struct Worker {
+    Executor* executor;
+    int32_t index;
+    pthread_t thread;
+  };
+
+  static void* WorkerMain(void* arg);
+  void WorkLoop();
+  // Sets the stop flag, wakes and joins every worker in creation order.
+  void StopAndJoin();
+
+  pthread_cond_t workSignal_;                    // waited on with GraphLock
+  ReadyQueue ready_;                             // GUARDED_BY(GraphLock)
+  std::vector<std::unique_ptr<Worker>> workers_; // GUARDED_BY(GraphLock)
+  bool stop_ = false;                            // GUARDED_BY(GraphLock)
+  bool randomize_;
+  uint64_t nextSequence_ = 0;                    // GUARDED_BY(GraphLock)
 };
 
 // The start run: ScheduleStart for every plugin in list order, then

@@ -1,9 +1,11 @@
 #include "graph/node.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "graph/executor.h"
 #include "graph/graph_lock.h"
+#include "host/log.h"
 #include "plugins/exception.h"
 
 namespace bootcrank {
@@ -13,6 +15,24 @@ namespace {
 // Marks a node whose depth is being computed, so that a cycle (which the
 // cycle breaker removes before any run) cannot loop the computation.
 constexpr int32_t kDepthInProgress = -2;
+
+// Runs a node's own work. A node's failure is its own business: whatever
+// escapes the work is logged and the node completes anyway, so that its
+// dependents run and nobody waits for it forever.
+template <typename Work>
+void RunGuarded(const char* doing, const std::string& name, Work work) {
+  std::string reason;
+  try {
+    work();
+    return;
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+    reason = "unknown exception";
+  }
+  Log_Level(kLogError, "Unhandled exception while %s %s: %s\n", doing, name.c_str(),
+            reason.c_str());
+}
 
 }  // namespace
 
@@ -119,12 +139,12 @@ void Node::Schedule(Executor* executor, Direction direction) {
 }
 
 void Node::RunStart(Executor* executor) {
-  Activate(executor);
+  RunGuarded("activating", name_, [&] { Activate(executor); });
   Finish(executor, kForward);
 }
 
 void Node::RunStop(Executor* executor) {
-  Deactivate(executor);
+  RunGuarded("deactivating", name_, [&] { Deactivate(executor); });
   Finish(executor, kBackward);
 }
 

@@ -1,0 +1,108 @@
+#include "graph/executor.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "graph/graph_lock.h"
+#include "graph/node.h"
+#include "plugins/exception.h"
+
+namespace bootcrank {
+
+namespace {
+
+int StartPosixThread(pthread_t* thread, void* (*routine)(void*), void* arg) {
+  return pthread_create(thread, nullptr, routine, arg);
+}
+
+}  // namespace
+
+Executor::Executor(int32_t threadCount, bool randomize)
+    : Executor(threadCount, randomize, StartPosixThread) {}
+
+Executor::Executor(int32_t threadCount, bool randomize,
+                   const ThreadStarter& startThread)
+    : randomize_(randomize) {
+  if (pthread_cond_init(&workSignal_, nullptr) != 0) {
+    throw Exception("Condition variable for Executor could not be initialized");
+  }
+  for (int32_t i = 0; i < threadCount; ++i) {
+    auto worker = std::make_unique<Worker>(Worker{this, i, pthread_t()});
+    if (startThread(&worker->thread, &Executor::WorkerMain, worker.get()) != 0) {
+      StopAndJoin();
+      pthread_cond_destroy(&workSignal_);
+      throw Exception("Could not create enough execution threads. (" +
+                      std::to_string(workers_.size()) + " created, " +
+                      std::to_string(threadCount) + "requested)");
+    }
+    GraphLockHolder lock;
+    workers_.push_back(std::move(worker));
+  }
+}
+
+Executor::~Executor() {
+  StopAndJoin();
+  pthread_cond_destroy(&workSignal_);
+}
+
+void Executor::StopAndJoin() {
+  {
+    GraphLockHolder lock;
+    stop_ = true;
+    pthread_cond_broadcast(&workSignal_);
+  }
+  // Only this thread changes the list once the workers exist, and joining
+  // must not hold GraphLock: a worker needs it to finish its node.
+  for (const std::unique_ptr<Worker>& worker : workers_) {
+    pthread_join(worker->thread, nullptr);
+  }
+}
+
+void Executor::Enqueue(Node* node) {
+  GraphLockHolder lock;
+  // A start run prefers the node on which the longest chain of dependents
+  // waits; a stop run the one with the longest chain of dependencies.
+  int32_t depth = node->State() == NodeState::StartQueued ? node->DependentDepth()
+                                                          : node->DependencyDepth();
+  node->queueSequence = nextSequence_++;
+  ready_.Push(node, node->ExecutionClass(), depth, node->queueSequence);
+  pthread_cond_broadcast(&workSignal_);
+}
+
+Node* Executor::SelectNext() {
+  size_t pick = 0;
+  if (randomize_) pick = static_cast<size_t>(rand()) % ready_.TiedCount();
+  return ready_.Take(pick);
+}
+
+void* Executor::WorkerMain(void* arg) {
+  static_cast<Worker*>(arg)->executor->WorkLoop();
+  return nullptr;
+}
+
+void Executor::WorkLoop() {
+  GraphLock::Lock();
+  while (!stop_) {
+    if (ready_.Empty()) {
+      pthread_cond_wait(&workSignal_, GraphLock::Native());
+      continue;
+    }
+    Node* node = SelectNext();
+    GraphLock::Unlock();
+    node->Run(this);
+    GraphLock::Lock();
+  }
+  GraphLock::Unlock();
+}
+
+void StartRun(const RunList& plugins, Executor* executor) {
+  for (Plugin* plugin : plugins) plugin->ScheduleStart(executor);
+  for (Plugin* plugin : plugins) plugin->WaitStarted();
+}
+
+void StopRun(const RunList& plugins, Executor* executor) {
+  for (Plugin* plugin : plugins) plugin->ScheduleStop(executor);
+  for (Plugin* plugin : plugins) plugin->WaitStopped();
+}
+
+}  // namespace bootcrank
