@@ -1,0 +1,44 @@
+// The debug injection file: shell commands placed into the boot order by
+// barrier names, one per line.
+//
+//   <name>:<requires>:<provides>:<command>
+//
+// Lines are trimmed; blank lines are skipped. Empty fields are dropped (so
+// "::" acts as ":"), and a line must then have exactly four fields, else it
+// is logged at level 125 with its line number and skipped; a colon cannot be
+// quoted, so a command containing one always makes the line malformed.
+// <requires> and <provides> are comma lists: every item counts (empty ones
+// too); '"' and '\'' switch quoting on and off (commas inside quotes belong
+// to the item); a backslash escapes '\\', ',', a quote character, or gives a
+// newline with 'n'.
+//
+// Thread-safe: reads its input only (and logs).
+#ifndef BOOTCRANK_PLUGINS_DEBUG_CONFIG_H_
+#define BOOTCRANK_PLUGINS_DEBUG_CONFIG_H_
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace bootcrank {
+
+struct DebugEntry {
+  std::string name;
+  std::vector<std::string> requiredBarriers;
+  std::vector<std::string> providedBarriers;
+  std::string command;
+};
+
+// The entries of the host's "/etc/quarro/bootcrank/debug.conf", in file
+// order; a file that cannot be opened gives none, without a message.
+// Throws a std::runtime_error ("unknown escape sequence", "cannot end with
+// escape") for a bad escape in a requires or provides field; the entries read
+// before it are lost with it.
+std::vector<DebugEntry> ReadDebugEntries();
+
+// The same for the contents of `in`, read until its end or first error.
+std::vector<DebugEntry> ReadDebugEntries(std::istream& in);
+
+}  // namespace bootcrank
+
+#endif  // BOOTCRANK_PLUGINS_DEBUG_CONFIG_H_

@@ -1,0 +1,40 @@
+#include "plugins/debug_plugin.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "graph/barrier.h"
+#include "host/log.h"
+#include "plugins/exception.h"
+
+namespace bootcrank {
+
+DebugPlugin::DebugPlugin(const std::string& name,
+                         const std::vector<std::string>& requiredBarriers,
+                         const std::vector<std::string>& providedBarriers,
+                         const std::string& command)
+    : Plugin(name), command(command) {
+  apiVersion = 1;
+  for (const std::string& barrier : requiredBarriers) {
+    AddDependency(GetBarrier(barrier, true));
+  }
+  for (const std::string& barrier : providedBarriers) {
+    AddDependent(GetBarrier(barrier, true));
+  }
+}
+
+void DebugPlugin::Start() {
+  int status = system(command.c_str());
+  if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+  Log_Level(kLogInfo, "debug injection '%s' returned %#08x\n", Name().c_str(),
+            static_cast<unsigned>(status));
+}
+
+bool DebugPlugin::UsesHostProfile() { return false; }
+
+void DebugPlugin::ApplyHostProfile() {
+  throw NotImplementedException("DebugPlugin::ApplyHostProfile");
+}
+
+}  // namespace bootcrank
