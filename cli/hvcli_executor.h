@@ -2,7 +2,22 @@
 // after the fork, the owner of its control socket and event loop.
 //
 // Thread-safety: Instance, Reset and Stop run on the main thread; Execute may
-// run on several worker threads at once, each with its own connection.
+// run on several worker threads at once, each with its own connection, and
+// holds GraphLock only around the Reset that follows a failed connection.
+//
+// Control protocol (UNIX stream socket at HostPath of
+// "/var/run/quarro/bootcrankExecutor.sock"): one request per connection. The
+// client sends the command line with one send and shuts its writing side;
+// the executor reads at most 1023 bytes with one receive, runs the text up to
+// the first NUL and answers a 4-byte status in host order (0 success,
+// 1 failure). A request whose first four bytes are "stop" in any case stops
+// the executor and gets no reply.
+//
+// The executor process is forked by Reset (possibly from a worker thread that
+// holds GraphLock) and detached with daemon(3). Nothing it runs takes
+// GraphLock or reads the settings object; it inherits no descriptor but its
+// standard streams, which go to HostPath of
+// "/var/log/bootcrank-hvcli-stdout.log".
 #ifndef BOOTCRANK_CLI_HVCLI_EXECUTOR_H_
 #define BOOTCRANK_CLI_HVCLI_EXECUTOR_H_
 
@@ -35,7 +50,20 @@ class HvcliExecutor {
 
  private:
   HvcliExecutor();
-  // ... the implementation adds its private state and operations here.
+
+  // Executor-process side.
+  // The child of Reset's fork: sets up the control socket, detaches and
+  // serves until a stop request. Never returns.
+  [[noreturn]] void RunExecutorProcess();
+  // Creates, binds and listens on the control socket; sets controlSocket.
+  // Throws Exception.
+  void OpenControlSocket();
+  // Starts eventLoopThread. Throws Exception.
+  void StartEventLoop();
+  static void* EventLoopThreadBody(void* executor);
+
+  int controlSocket;          // listening socket; -1 outside the executor process
+  pthread_t eventLoopThread;  // all bits set until StartEventLoop
 };
 
 }  // namespace bootcrank
