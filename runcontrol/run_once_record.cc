@@ -1,0 +1,110 @@
+#include "runcontrol/run_once_record.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/iostreams/device/back_inserter.hpp>
+#include <boost/iostreams/device/file_descriptor.hpp>
+#include <boost/iostreams/filter/gzip.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
+#include <cerrno>
+#include <cstring>
+
+#include "host/host_root.h"
+#include "host/log.h"
+
+namespace bootcrank {
+namespace {
+
+namespace io = boost::iostreams;
+
+const char kRecordPath[] = "/bootbank/bootcrnk.gz";
+const char kPrefix[] = "bootcrank.run-once=";
+const size_t kPrefixLength = sizeof kPrefix - 1;  // 19
+const std::streamsize kFilterBuffer = 4096;
+// White space as the C locale classifies it.
+const char kSpace[] = " \t\n\r\v\f";
+
+std::string Trimmed(const std::string& piece) {
+  size_t first = piece.find_first_not_of(kSpace);
+  if (first == std::string::npos) return std::string();
+  size_t last = piece.find_last_not_of(kSpace);
+  return piece.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void ReadRunOnceRecord(std::istream& in, std::set<std::string>& runOnceSet) {
+  try {
+    char head[32] = {0};
+    in.read(head, kPrefixLength);
+    if (std::memcmp(head, kPrefix, kPrefixLength) != 0) return;
+    std::string piece;
+    while (std::getline(in, piece, ',')) {
+      std::string key = Trimmed(piece);
+      if (!key.empty()) runOnceSet.insert(key);
+    }
+  } catch (...) {
+    // A damaged record counts as no record.
+  }
+}
+
+void ReadRunOnceRecord(std::set<std::string>& runOnceSet) {
+  try {
+    std::string path = host::HostPath(kRecordPath);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    io::filtering_istream in;
+    in.push(io::gzip_decompressor(io::gzip::default_window_bits, kFilterBuffer), kFilterBuffer);
+    in.push(io::file_descriptor_source(fd, io::close_handle), kFilterBuffer);
+    ReadRunOnceRecord(in, runOnceSet);
+  } catch (...) {
+    // Reading never reports: a record that cannot be read adds nothing.
+  }
+}
+
+void WriteRunOnceRecord(const std::set<std::string>& runOnceSet) {
+  // Compress in memory first: a failure of the compression layer propagates
+  // before the old record is touched, and every write to the file is checked
+  // here instead of vanishing in a stream destructor.
+  std::string compressed;
+  {
+    io::gzip_params params(io::gzip::default_compression, io::gzip::deflated,
+                           io::gzip::default_window_bits, io::gzip::default_mem_level,
+                           io::gzip::default_strategy, "", "", 0);
+    io::filtering_ostream out;
+    out.push(io::gzip_compressor(params, kFilterBuffer), kFilterBuffer);
+    out.push(io::back_inserter(compressed), kFilterBuffer);
+    out.exceptions(std::ios_base::badbit | std::ios_base::failbit);
+    out << kPrefix;
+    for (const std::string& key : runOnceSet) out << key << ",";
+    out << "\n";
+    out.pop();  // closes the compressor, which writes the gzip trailer
+  }
+
+  std::string path = host::HostPath(kRecordPath);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    Log_Level(kLogWarning, "unable to write run-once record (%s): %s.\n", path.c_str(),
+              strerror(errno));
+    return;
+  }
+  size_t done = 0;
+  int error = 0;
+  while (done < compressed.size()) {
+    ssize_t n = ::write(fd, compressed.data() + done, compressed.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  if (error != 0) {
+    Log_Level(kLogWarning, "unable to write run-once record (%s): %s.\n", path.c_str(),
+              strerror(error));
+  }
+}
+
+}  // namespace bootcrank
