@@ -1,0 +1,105 @@
+#include "runcontrol/profiling_log.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <iomanip>
+#include <string>
+
+#include "host/host_root.h"
+#include "host/log.h"
+#include "runcontrol/afstream.h"
+
+namespace bootcrank {
+namespace {
+
+const char kLogPath[] = "/var/log/sysboot.log";
+
+// One "[<start> - <end>] <tag>: <name>" line per plugin, in run-list order.
+void WritePluginLines(std::ostream& out, const RunList& runList, const char* tag) {
+  for (Plugin* plugin : runList) {
+    out << "[";
+    FormatTimestamp(out, plugin->ActivationStart());
+    out << " - ";
+    FormatTimestamp(out, plugin->ActivationEnd());
+    out << "]" << " " << tag << ": " << plugin->Name() << "\n";
+  }
+}
+
+void WriteSettingsLines(std::ostream& out, const Settings& settings) {
+  out << " Verbose: " << (settings.verbose ? 1 : 0) << "\n"
+      << " Parallel: " << (settings.parallel ? 1 : 0) << "\n"
+      << " Randomize: " << (settings.randomize ? 1 : 0) << "\n"
+      << " Interactive Mode: " << (settings.interactive ? 1 : 0) << "\n"
+      << " Random Seed: " << static_cast<int64_t>(settings.randomSeed) << "\n";
+}
+
+}  // namespace
+
+void FormatTimestamp(std::ostream& out, const TimeValue& time) {
+  time_t seconds = static_cast<time_t>(time.seconds);
+  struct tm parts;
+  std::memset(&parts, 0, sizeof parts);
+  gmtime_r(&seconds, &parts);
+  out << std::setfill('0') << std::setw(4) << parts.tm_year + 1900 << "-" << std::setw(2)
+      << parts.tm_mon + 1 << "-" << std::setw(2) << parts.tm_mday << " " << std::setw(2)
+      << parts.tm_hour << ":" << std::setw(2) << parts.tm_min << ":" << std::setw(2)
+      << parts.tm_sec << "." << std::setw(6) << time.microseconds;
+}
+
+void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptimeSeconds,
+                       const RunList& runList, const Settings& settings) {
+  std::string path = host::HostPath(kLogPath);
+  try {
+    afstream log;
+    log.open(path.c_str(), std::ios_base::out);
+    if (log.fail()) {
+      Log_Level(kLogError, "unable to open profiling log (%s): %s.\n", path.c_str(),
+                strerror(errno));
+      return;
+    }
+    log << "HVKernel Initialization Time: "
+        << static_cast<uint64_t>(uptimeSeconds) * UINT64_C(1000000) << "\n";
+    WritePluginLines(log, runList, "sysboot");
+    log << "=== Bootcrank configuration info ===\n";
+    log << " Start: ";
+    FormatTimestamp(log, start);
+    log << "\n End: ";
+    FormatTimestamp(log, end);
+    log << "\n";
+    WriteSettingsLines(log, settings);
+    log.commit();
+  } catch (const std::exception& e) {
+    Log_Level(kLogWarning, "unable to log profiling information: %s.\n", e.what());
+  }
+}
+
+void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end,
+                              const RunList& runList, const Settings& settings) {
+  std::string path = host::HostPath(kLogPath);
+  try {
+    afstream log;
+    log.reopen(path.c_str(), std::ios_base::out);
+    if (log.fail()) {
+      Log_Level(kLogError, "unable to reopen profiling log (%s): %s.\n", path.c_str(),
+                strerror(errno));
+      return;
+    }
+    WritePluginLines(log, runList, "daemon");
+    log << "=== Daemon configuration info ===\n";
+    log << " Start Daemon: ";
+    FormatTimestamp(log, start);
+    log << "\n End Daemon: ";
+    FormatTimestamp(log, end);
+    log << "\n";
+    WriteSettingsLines(log, settings);
+    log.commit();
+  } catch (const std::exception& e) {
+    Log_Level(kLogWarning, "unable to log daemon profiling information: %s.\n", e.what());
+  }
+}
+
+}  // namespace bootcrank
