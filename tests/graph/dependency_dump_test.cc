@@ -93,11 +93,14 @@ TEST_F(DependencyDump, SharedBarrierIsOneNodeWithAnEdgeFromEachProviderAndToItsU
   auto* first = new StubbornPlugin("dump-first");
   auto* second = new StubbornPlugin("dump-second");
   auto* user = new StubbornPlugin("dump-user");
-  InitBarrier* shared = GetBarrier("dump-shared", true);
+  // Barriers outlive the test; a repeated run needs fresh ones.
+  static int run = 0;
+  std::string suffix = std::to_string(++run);
+  InitBarrier* shared = GetBarrier("dump-shared" + suffix, true);
   first->AddDependent(shared);
   second->AddDependent(shared);
   user->AddDependency(shared);
-  InitBarrier* early = GetBarrier("dump-a-early", true);  // sorts before dump-shared
+  InitBarrier* early = GetBarrier("dump-a-early" + suffix, true);  // sorts first
   user->AddDependency(early);
 
   std::string path = dir_ + "/graph.dot";
@@ -109,7 +112,7 @@ TEST_F(DependencyDump, SharedBarrierIsOneNodeWithAnEdgeFromEachProviderAndToItsU
   EXPECT_EQ(lines.back(), "}");
 
   std::string s = Id(shared);
-  std::string sharedNode = s + " [label=\"dump-shared\" shape=box];";
+  std::string sharedNode = s + " [label=\"dump-shared" + suffix + "\" shape=box];";
   size_t count = 0;
   for (const std::string& line : lines) count += line == sharedNode ? 1 : 0;
   EXPECT_EQ(count, 1u) << text;
@@ -123,7 +126,7 @@ TEST_F(DependencyDump, SharedBarrierIsOneNodeWithAnEdgeFromEachProviderAndToItsU
   EXPECT_EQ(secondLine, 4u) << text;
   EXPECT_EQ(lines.at(5), Id(second) + " -> " + s + ";") << text;
   // Barriers after the plugins, in name order, with their outgoing edges.
-  size_t earlyLine = IndexOf(lines, Id(early) + " [label=\"dump-a-early\" shape=box];");
+  size_t earlyLine = IndexOf(lines, Id(early) + " [label=\"dump-a-early" + suffix + "\" shape=box];");
   size_t sharedLine = IndexOf(lines, sharedNode);
   ASSERT_LT(earlyLine, sharedLine) << text;
   EXPECT_GT(earlyLine, secondLine) << text;

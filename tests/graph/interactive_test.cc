@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -167,7 +168,7 @@ TEST_F(InteractivePrompt, TroubleshootRunsAShellOnTheTerminalThenExecutes) {
   ASSERT_TRUE(session->WaitForSettings(KeysAreRaw));
   session->Send("T");
   ASSERT_TRUE(session->WaitFor(kRedrawTroubleshoot)) << session->Output();
-  size_t shellStart = session->Output().size();
+  size_t shellStart = session->Output().find(kRedrawTroubleshoot) + strlen(kRedrawTroubleshoot);
   // Computed texts, so that the terminal's echo of the commands cannot match.
   session->Send(
       "if [ -e /proc/$$/fd/20 ]; then echo fd-$((20))-open; else echo fd-$((20))-closed; fi\n"
