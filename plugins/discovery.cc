@@ -1,0 +1,152 @@
+#include "plugins/discovery.h"
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <boost/regex.hpp>
+#include <exception>
+
+#include "host/host_control.h"
+#include "host/log.h"
+#include "plugins/debug_config.h"
+#include "plugins/debug_plugin.h"
+#include "plugins/json_plugin.h"
+#include "plugins/native_plugin.h"
+
+namespace bootcrank {
+namespace {
+
+// A load failure is host-wide news: an alert, and the same text in the log.
+void ReportLoadFailure(const std::string& text) {
+  HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
+  Log_Level(kLogWarning, "%s\n", text.c_str());
+}
+
+// Builds the plugin of a "so" or "json" file, or appends the debug plugins of
+// a "debug" file. Returns null when there is nothing to filter: a debug file,
+// an unknown type (logged) or a constructor that failed (reported).
+Plugin* BuildPlugin(const std::string& fileName, const std::string& extension,
+                    const std::string& baseName, const std::string& path,
+                    const std::vector<DebugEntry>& entries, RunList& runList) {
+  try {
+    if (extension == "so") return new NativePlugin(baseName, path);
+    if (extension == "json") return new JSONPlugin(baseName, path);
+    if (extension == "debug") {
+      for (const DebugEntry& entry : entries) {
+        if (entry.name != baseName) continue;
+        runList.push_back(new DebugPlugin(entry.name, entry.requiredBarriers,
+                                          entry.providedBarriers, entry.command));
+      }
+      return nullptr;
+    }
+  } catch (const std::exception& e) {
+    ReportLoadFailure("exception occurred whilst loading plugin " + fileName + ": " + e.what());
+    return nullptr;
+  } catch (...) {
+    ReportLoadFailure("unknown exception occurred whilst loading plugin " + fileName);
+    return nullptr;
+  }
+  Log_Level(kLogWarning, "ignoring plugin '%s' of unknown type (%s)...\n", fileName.c_str(),
+            extension.c_str());
+  return nullptr;
+}
+
+// The flags of `flags` that are (`wanted` true) or are not in `bootFlags`,
+// in set order, each followed by one blank.
+std::string FlagList(const std::set<std::string>& flags, const std::set<std::string>& bootFlags,
+                     bool wanted) {
+  std::string list;
+  for (const std::string& flag : flags) {
+    if ((bootFlags.count(flag) != 0) == wanted) list += flag + " ";
+  }
+  return list;
+}
+
+// True when the boot flags stop `plugin`; logs why.
+bool StoppedByBootFlags(Plugin* plugin, const std::set<std::string>& bootFlags) {
+  std::string disabling = FlagList(plugin->DisablingFlags(), bootFlags, true);
+  std::string missing = FlagList(plugin->RequiredFlags(), bootFlags, false);
+  if (!disabling.empty()) {
+    Log_Level(kLogWarning, "ignoring plugin '%s', disabled due to boot flags: %s.\n",
+              plugin->Name().c_str(), disabling.c_str());
+  }
+  if (!missing.empty()) {
+    Log_Level(kLogWarning,
+              "ignoring plugin '%s', disabled due to missing required boot flags: %s.\n",
+              plugin->Name().c_str(), missing.c_str());
+  }
+  return !disabling.empty() || !missing.empty();
+}
+
+// Keys are recorded with only the characters a boot option value carries
+// safely.
+std::string SanitisedRunOnceKey(const std::string& key) {
+  static const boost::regex unsafe("[^-a-zA-Z0-9._+]");
+  return boost::regex_replace(key, unsafe, "");
+}
+
+}  // namespace
+
+void LoadPlugin(const std::string& fileName, RunList& runList,
+                const std::set<std::string>& bootFlags,
+                const std::vector<std::string>& disabledPlugins,
+                std::set<std::string>& runOnceSet, const Settings& settings) {
+  size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos) {
+    Log_Level(kLogWarning, "ignoring plugin '%s' of unspecified type...\n", fileName.c_str());
+    return;
+  }
+  std::string extension = fileName.substr(dot + 1);
+  std::string baseName = fileName.substr(0, dot);
+  if (baseName.compare(0, 3, "lib") == 0) baseName.erase(0, 3);
+  std::string path = settings.pluginDirectory + "/" + fileName;
+  // Outside the failure guard: a broken debug configuration ends discovery.
+  std::vector<DebugEntry> entries = ReadDebugEntries();
+
+  Plugin* plugin = BuildPlugin(fileName, extension, baseName, path, entries, runList);
+  if (plugin == nullptr) return;
+
+  if (std::find(disabledPlugins.begin(), disabledPlugins.end(), baseName) !=
+      disabledPlugins.end()) {
+    Log_Level(kLogInfo, "ignoring plugin '%s' due to blacklist.\n", baseName.c_str());
+    plugin->MarkStarted();
+    return;
+  }
+  if (StoppedByBootFlags(plugin, bootFlags)) {
+    plugin->MarkStarted();
+    return;
+  }
+  runList.push_back(plugin);
+
+  if (!plugin->RunOnce()) return;
+  std::string key = plugin->Name() + plugin->PluginVersion();
+  if (runOnceSet.count(key) != 0) {
+    Log_Level(kLogInfo, "ignoring plugin '%s' because version '%s'  has already been run.\n",
+              plugin->Name().c_str(), plugin->PluginVersion().c_str());
+    plugin->MarkStarted();
+  } else {
+    runOnceSet.insert(SanitisedRunOnceKey(key));
+  }
+}
+
+void DiscoverPlugins(const std::vector<std::string>& pluginNames,
+                     const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
+                     Settings& settings, RunList& runList) {
+  if (!pluginNames.empty()) {
+    for (const std::string& name : pluginNames) {
+      LoadPlugin(name, runList, bootFlags, settings.disabledPlugins, runOnceSet, settings);
+    }
+    return;
+  }
+  std::vector<DebugEntry> entries = ReadDebugEntries();
+  for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end;
+       ++it) {
+    LoadPlugin(it->path().filename().string(), runList, bootFlags, settings.disabledPlugins,
+               runOnceSet, settings);
+  }
+  for (const DebugEntry& entry : entries) {
+    runList.push_back(new DebugPlugin(entry.name, entry.requiredBarriers, entry.providedBarriers,
+                                      entry.command));
+  }
+}
+
+}  // namespace bootcrank
