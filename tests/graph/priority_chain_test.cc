@@ -108,7 +108,7 @@ TEST(PriorityChain, DotAttributesOfTheThreeKinds) {
   InitBarrier barrier("box");
   EXPECT_EQ(plugin.DotAttributes(), "");
   EXPECT_EQ(barrier.DotAttributes(), " shape=box");
-  EXPECT_EQ(GetPriorityBarrier(30)->DotAttributes(), " shape=trapezium");
+  EXPECT_EQ(GetPriorityBarrier(1000)->DotAttributes(), " shape=trapezium");
 }
 
 }  // namespace
