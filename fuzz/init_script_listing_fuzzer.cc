@@ -1,0 +1,53 @@
+// Fuzzes the parser of the init-script listing ("<path> <priority>" lines):
+// every non-blank line becomes either an entry or a malformed line, entries
+// come out in stable ascending priority order, and no path is empty or holds
+// white space.
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "daemons/init_script_daemons.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  std::istringstream in(text);
+  bootcrank::InitScriptListing listing = bootcrank::ParseInitScriptListing(in);
+
+  // Recount the lines independently: each one yields exactly one outcome.
+  size_t contentLines = 0;
+  size_t entryLines = 0;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    bootcrank::InitScriptEntry entry;
+    if (bootcrank::ParseInitScriptLine(line, &entry)) {
+      ++entryLines;
+      Check(!entry.path.empty());
+      for (char c : entry.path) Check(!isspace(static_cast<unsigned char>(c)));
+    }
+    for (char c : line) {
+      if (!isspace(static_cast<unsigned char>(c))) {
+        ++contentLines;
+        break;
+      }
+    }
+  }
+  Check(listing.entries.size() == entryLines);
+  Check(listing.entries.size() + listing.malformed.size() == contentLines);
+  for (size_t i = 1; i < listing.entries.size(); ++i) {
+    Check(listing.entries[i - 1].priority <= listing.entries[i].priority);
+  }
+  return 0;
+}
