@@ -10,6 +10,7 @@
 #include "graph/node.h"
 #include "host/host_control.h"
 #include "host/log.h"
+#include "plugins/plugin.h"
 
 namespace bootcrank {
 
@@ -34,12 +35,30 @@ std::vector<Node*> ConnectedNodes(const RunList& runList) {
   return order;
 }
 
-// `chain` depends on each next one, and its last node on `first` again.
-void ReportCycle(const std::vector<Node*>& chain, Node* first) {
+// Which edge of a cycle to drop: index i stands for "cycle[i] depends on
+// cycle[i + 1]" (the last node on the first). A plugin's requirement of a
+// barrier is preferred, the last one on the path: dropping it leaves every
+// barrier's providers in place, whereas dropping a barrier's edge to its
+// only provider would make the barrier report a missing provider as well.
+// Without one, the edge that closed the cycle goes.
+size_t EdgeToDrop(const std::vector<Node*>& cycle) {
+  for (size_t i = cycle.size(); i-- > 0;) {
+    Node* waiting = cycle[i];
+    Node* awaited = cycle[(i + 1) % cycle.size()];
+    if (dynamic_cast<Plugin*>(waiting) != nullptr &&
+        dynamic_cast<InitBarrier*>(awaited) != nullptr) {
+      return i;
+    }
+  }
+  return cycle.size() - 1;
+}
+
+void ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
   std::string text = "Bootcrank dependency error: dependency cycle ";
-  for (Node* node : chain) text += "\"" + node->Name() + "\" -> ";
-  text += "\"" + first->Name() + "\" (each node depends on the next); dropping the "
-          "dependency of \"" + chain.back()->Name() + "\" on \"" + first->Name() + "\"";
+  for (Node* node : cycle) text += "\"" + node->Name() + "\" -> ";
+  text += "\"" + cycle.front()->Name() + "\" (each node depends on the next); dropping the "
+          "dependency of \"" + cycle[dropped]->Name() + "\" on \"" +
+          cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
   HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
   Log_Level(kLogWarning, "%s\n", text.c_str());
 }
@@ -47,13 +66,15 @@ void ReportCycle(const std::vector<Node*>& chain, Node* first) {
 }  // namespace
 
 // A depth-first search over dependencies, kept on an explicit path. An edge
-// to a node that is still on the path closes a cycle: that edge is reported
-// and removed. A graph in which a depth-first search finds no such edge is
-// acyclic, so one pass suffices.
+// to a node that is still on the path closes a cycle; one edge of the cycle
+// is reported and removed, and the path is cut back to the node that lost
+// the edge (the nodes above it count as unvisited again). Every edge left
+// then leads to a node that finished before the edge's owner, so the graph
+// is acyclic after one search.
 void BreakDependencyCycles(const RunList& runList) {
   GraphLockHolder lock;
   constexpr size_t kDone = static_cast<size_t>(-1);
-  // Absent: not yet visited; kDone: finished; otherwise the position on the path.
+  // Absent: unvisited; kDone: finished; otherwise the position on the path.
   std::unordered_map<Node*, size_t> mark;
   struct Frame {
     Node* node;
@@ -78,15 +99,24 @@ void BreakDependencyCycles(const RunList& runList) {
       if (found == mark.end()) {
         mark[dependency] = path.size();
         path.push_back(Frame{dependency, 0});  // invalidates `top`
-      } else if (found->second != kDone) {
-        std::vector<Node*> chain;
-        for (size_t i = found->second; i < path.size(); ++i) chain.push_back(path[i].node);
-        ReportCycle(chain, dependency);
-        // Earlier copies of this edge were removed when they were seen, so
-        // the one removed is the one just looked at.
-        top.node->RemoveDependency(dependency);
-        --top.next;
+        continue;
       }
+      if (found->second == kDone) continue;
+
+      std::vector<Node*> cycle;
+      for (size_t i = found->second; i < path.size(); ++i) cycle.push_back(path[i].node);
+      size_t dropped = EdgeToDrop(cycle);
+      ReportCycle(cycle, dropped);
+      size_t cut = found->second + dropped;
+      Node* awaited = cycle[(dropped + 1) % cycle.size()];
+      while (path.size() > cut + 1) {
+        mark.erase(path.back().node);
+        path.pop_back();
+      }
+      // Whichever copy of the edge goes, it sits at or before the one just
+      // followed, so the next one to look at moves back by one.
+      path.back().node->RemoveDependency(awaited);
+      --path.back().next;
     }
   }
 }

@@ -17,10 +17,12 @@ namespace bootcrank {
 
 // Searches every node connected to the run list or to a registered barrier.
 // For each cycle found, raises the system alert and logs at level 115
-//   Bootcrank dependency error: dependency cycle "a" -> "b" -> "a" ...
-// (each node depends on the next) and removes the dependency of the last
-// node of the chain on the first, until no cycle is left. Iterative and
-// linear in nodes plus edges (plus the length of the reported cycles).
+//   Bootcrank dependency error: dependency cycle "a" -> "x" -> "b" -> "a"
+//   (each node depends on the next); dropping the dependency of "a" on "x"
+// and removes that one edge: a plugin's requirement of a barrier when the
+// cycle has one (so no barrier loses a provider), else the edge that closed
+// the cycle. Afterwards the graph is acyclic. Iterative, and linear in nodes
+// plus edges when there are no cycles.
 void BreakDependencyCycles(const RunList& runList);
 
 }  // namespace bootcrank

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "graph/barrier.h"
@@ -17,20 +18,25 @@ namespace {
 
 using testing::Keep;
 using testing::LogCapture;
-using testing::MissingProvider;
 using testing::RecordingPlugin;
 using testing::RunRecord;
 using testing::ScratchHostRoot;
 using testing::UniqueName;
 
 // The report of a cycle along `chain` (each depends on the next, the last
-// on the first), whose last edge is dropped.
-std::string CycleReport(const std::vector<const Node*>& chain) {
+// on the first) of which the edge leaving chain[dropped] is dropped.
+std::string CycleReport(const std::vector<const Node*>& chain, size_t dropped) {
   std::string text = "Bootcrank dependency error: dependency cycle ";
   for (const Node* node : chain) text += "\"" + node->Name() + "\" -> ";
   text += "\"" + chain.front()->Name() + "\" (each node depends on the next); dropping the "
-          "dependency of \"" + chain.back()->Name() + "\" on \"" + chain.front()->Name() + "\"";
+          "dependency of \"" + chain[dropped]->Name() + "\" on \"" +
+          chain[(dropped + 1) % chain.size()]->Name() + "\"";
   return text;
+}
+
+// The same when the edge that closes the cycle is dropped.
+std::string CycleReport(const std::vector<const Node*>& chain) {
+  return CycleReport(chain, chain.size() - 1);
 }
 
 class CyclesTest : public ::testing::Test {
@@ -78,16 +84,16 @@ TEST_F(CyclesTest, SelfLoopsAndASharedBarrierRequiredAndProvided) {
 
   LogCapture log;
   BreakAndRun({selfish, circular});
-  // The barrier loses its provider, which its own check then reports.
+  // The plugin's requirement goes, not the barrier's only provider.
   std::vector<std::string> expected = {CycleReport({selfish}),
-                                       CycleReport({circular, barrier}),
-                                       MissingProvider(barrier->Name(), {circular->Name()})};
+                                       CycleReport({circular, barrier}, 0)};
   EXPECT_EQ(log.Messages("warning"), expected);
   EXPECT_EQ(log.Messages("alert"), expected);
   EXPECT_TRUE(selfish->Dependencies().empty());
+  EXPECT_TRUE(circular->Dependencies().empty());
+  EXPECT_EQ(barrier->Dependencies(), std::vector<Node*>{circular});
   EXPECT_EQ(selfish->started.runs, 1);
   EXPECT_EQ(circular->started.runs, 1);
-  EXPECT_EQ(barrier->State(), NodeState::Started);
 }
 
 TEST_F(CyclesTest, LongCycleThroughBarriersNamesEveryNodeInOrder) {
@@ -108,14 +114,41 @@ TEST_F(CyclesTest, LongCycleThroughBarriersNamesEveryNodeInOrder) {
 
   LogCapture log;
   BreakAndRun({p1, p2, p3});
+  // Of the three requirements, the last one on the path goes: p2 on y.
   EXPECT_EQ(log.Messages("warning"),
-            (std::vector<std::string>{CycleReport({p1, x, p3, z, p2, y}),
-                                      MissingProvider(y->Name(), {p2->Name()})}));
-  EXPECT_TRUE(y->Dependencies().empty());
+            std::vector<std::string>{CycleReport({p1, x, p3, z, p2, y}, 4)});
+  EXPECT_TRUE(p2->Dependencies().empty());
+  EXPECT_EQ(y->Dependencies(), std::vector<Node*>{p1});
   for (RecordingPlugin* p : {p1, p2, p3}) EXPECT_EQ(p->started.runs, 1);
-  // Dropping y's dependency on p1 leaves the chain y, p2, z, p3, x, p1.
-  EXPECT_LT(p3->started.end, p1->started.begin);
   EXPECT_LT(p2->started.end, p3->started.begin);
+  EXPECT_LT(p3->started.end, p1->started.begin);
+}
+
+TEST_F(CyclesTest, CyclesSharingNodesAreAllBroken) {
+  // Two plugins that each require what the other provides, and a third that
+  // requires and provides both barriers: several overlapping cycles.
+  RecordingPlugin* p = NewPlugin("p");
+  RecordingPlugin* q = NewPlugin("q");
+  RecordingPlugin* r = NewPlugin("r");
+  InitBarrier* bp = GetBarrier(UniqueName("bp"), true);
+  InitBarrier* bq = GetBarrier(UniqueName("bq"), true);
+  for (auto [plugin, required, provided] :
+       {std::tuple(p, bq, bp), std::tuple(q, bp, bq), std::tuple(r, bp, bp),
+        std::tuple(r, bq, bq)}) {
+    plugin->AddDependency(required);
+    provided->AddDependency(plugin);
+  }
+
+  LogCapture log;
+  BreakAndRun({p, q, r});
+  EXPECT_FALSE(log.Messages("warning").empty());
+  for (const std::string& message : log.Messages("warning")) {
+    EXPECT_EQ(message.rfind("Bootcrank dependency error: dependency cycle \"", 0), 0u) << message;
+  }
+  for (RecordingPlugin* plugin : {p, q, r}) EXPECT_EQ(plugin->started.runs, 1);
+  LogCapture again;
+  BreakDependencyCycles({p, q, r});
+  EXPECT_TRUE(again.Messages("warning").empty());
 }
 
 TEST_F(CyclesTest, SeparateCyclesAreEachReportedAndSharedNodesAreNotCycles) {
