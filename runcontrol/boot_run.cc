@@ -60,6 +60,7 @@ void BuildRunList(Settings& settings, const CommandLine& line, BootRun& run) {
     run.runList = DiscoverInitScriptDaemons(line.stop);
     return;
   }
+  run.runOnceSet.insert(line.runOnce.begin(), line.runOnce.end());
   if (settings.invoke) ReadRunOnceRecord(run.runOnceSet);
   std::set<std::string> bootFlags = line.bootFlags;
   DiscoverPlugins(line.pluginNames, bootFlags, run.runOnceSet, settings, run.runList);
