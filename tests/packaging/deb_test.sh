@@ -115,6 +115,8 @@ wanted_dirs=$( { echo /usr/libexec/bootcrank/plugins; echo "$files"; } |
   done | sort -u)
 check "packaged directories" "$wanted_dirs" \
   "$(awk '$1 ~ /^d/ && $3 != "" { print $3 }' <<<"$entries" | sort)"
+check "the changelog's latest entry is this version" "bootcrank ($version)" \
+  "$(zcat "$unpacked/usr/share/doc/bootcrank/changelog.Debian.gz" | head -n 1 | cut -d' ' -f1-2)"
 check "the plugin directory is empty" "" "$(ls -A "$unpacked/usr/libexec/bootcrank/plugins")"
 check "everything belongs to root" "" "$(awk '$2 != "root/root"' <<<"$entries")"
 modes=$(awk '{ print $1, $3 }' <<<"$entries")
