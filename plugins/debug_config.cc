@@ -24,9 +24,15 @@ std::vector<std::string> SplitBarrierList(const std::string& field) {
   return std::vector<std::string>(items.begin(), items.end());
 }
 
-}  // namespace
+void LogMalformed(int lineNumber, const std::string& line) {
+  Log_Level(kLogInfo, "ignoring malformed debug entry at line %d: %s\n", lineNumber,
+            line.c_str());
+}
 
-std::vector<DebugEntry> ReadDebugEntries(std::istream& in) {
+// ReadDebugEntries(in), also appending the malformed lines to `malformed`
+// when it is not null.
+std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
+                                          std::vector<MalformedDebugLine>* malformed) {
   std::vector<DebugEntry> entries;
   const boost::char_separator<char> colon(":");
   std::string line;
@@ -36,8 +42,8 @@ std::vector<DebugEntry> ReadDebugEntries(std::istream& in) {
     boost::tokenizer<boost::char_separator<char>> tokens(line, colon);
     std::vector<std::string> fields(tokens.begin(), tokens.end());
     if (fields.size() != 4) {
-      Log_Level(kLogInfo, "ignoring malformed debug entry at line %d: %s\n",
-                lineNumber, line.c_str());
+      LogMalformed(lineNumber, line);
+      if (malformed != nullptr) malformed->push_back({lineNumber, line});
       continue;
     }
     entries.push_back(DebugEntry{fields[0], SplitBarrierList(fields[1]),
@@ -46,15 +52,42 @@ std::vector<DebugEntry> ReadDebugEntries(std::istream& in) {
   return entries;
 }
 
+// The host's file, as text; false when it cannot be opened.
+bool ReadDebugConfigText(std::string* text) {
+  // A read error ends the file early: what was read still counts.
+  return host::ReadFile(host::HostPath(kDebugConfigPath), kMaxDebugConfigBytes, text) !=
+         host::ReadResult::kNotOpened;
+}
+
+}  // namespace
+
+std::vector<DebugEntry> ReadDebugEntries(std::istream& in) {
+  return ParseDebugEntries(in, nullptr);
+}
+
 std::vector<DebugEntry> ReadDebugEntries() {
   std::string text;
-  // A read error ends the file early: what was read still counts.
-  if (host::ReadFile(host::HostPath(kDebugConfigPath), kMaxDebugConfigBytes,
-                     &text) == host::ReadResult::kNotOpened) {
-    return {};
-  }
+  if (!ReadDebugConfigText(&text)) return {};
   std::istringstream in(text);
   return ReadDebugEntries(in);
+}
+
+const std::vector<DebugEntry>& DebugEntryCache::Read() {
+  if (loaded_) {
+    for (const MalformedDebugLine& line : malformed_) LogMalformed(line.lineNumber, line.text);
+    return entries_;
+  }
+  std::string text;
+  std::vector<MalformedDebugLine> malformed;
+  std::vector<DebugEntry> entries;
+  if (ReadDebugConfigText(&text)) {
+    std::istringstream in(text);
+    entries = ParseDebugEntries(in, &malformed);
+  }
+  entries_ = std::move(entries);
+  malformed_ = std::move(malformed);
+  loaded_ = true;
+  return entries_;
 }
 
 }  // namespace bootcrank

@@ -39,6 +39,29 @@ std::vector<DebugEntry> ReadDebugEntries();
 // The same for the contents of `in`, read until its end or first error.
 std::vector<DebugEntry> ReadDebugEntries(std::istream& in);
 
+// A line that ReadDebugEntries logged as malformed: its number and its
+// trimmed text.
+struct MalformedDebugLine {
+  int lineNumber;
+  std::string text;
+};
+
+// The debug injection file read once and kept, for a reader that consults it
+// many times while it does not change (discovery reads it for every file).
+// Each Read after the first logs the malformed-line messages again, in the
+// same order, so the log is the one that reading the file each time gives.
+class DebugEntryCache {
+ public:
+  // The entries of the host's file; the first call reads it (and may throw
+  // like ReadDebugEntries, leaving nothing cached), later ones replay.
+  const std::vector<DebugEntry>& Read();
+
+ private:
+  bool loaded_ = false;
+  std::vector<DebugEntry> entries_;
+  std::vector<MalformedDebugLine> malformed_;
+};
+
 }  // namespace bootcrank
 
 #endif  // BOOTCRANK_PLUGINS_DEBUG_CONFIG_H_

@@ -84,12 +84,13 @@ std::string SanitisedRunOnceKey(const std::string& key) {
   return boost::regex_replace(key, unsafe, "");
 }
 
-}  // namespace
-
-void LoadPlugin(const std::string& fileName, RunList& runList,
-                const std::set<std::string>& bootFlags,
-                const std::vector<std::string>& disabledPlugins,
-                std::set<std::string>& runOnceSet, const Settings& settings) {
+// LoadPlugin with the debug injection entries taken from `debugEntries`
+// (read once per discovery; the file does not change meanwhile, and the
+// cache logs its malformed lines on every read, as a fresh read would).
+void LoadPluginWith(DebugEntryCache& debugEntries, const std::string& fileName,
+                    RunList& runList, const std::set<std::string>& bootFlags,
+                    const std::vector<std::string>& disabledPlugins,
+                    std::set<std::string>& runOnceSet, const Settings& settings) {
   size_t dot = fileName.rfind('.');
   if (dot == std::string::npos) {
     Log_Level(kLogWarning, "ignoring plugin '%s' of unspecified type...\n", fileName.c_str());
@@ -100,7 +101,7 @@ void LoadPlugin(const std::string& fileName, RunList& runList,
   if (baseName.compare(0, 3, "lib") == 0) baseName.erase(0, 3);
   std::string path = settings.pluginDirectory + "/" + fileName;
   // Outside the failure guard: a broken debug configuration ends discovery.
-  std::vector<DebugEntry> entries = ReadDebugEntries();
+  const std::vector<DebugEntry>& entries = debugEntries.Read();
 
   Plugin* plugin = BuildPlugin(fileName, extension, baseName, path, entries, runList);
   if (plugin == nullptr) return;
@@ -128,20 +129,33 @@ void LoadPlugin(const std::string& fileName, RunList& runList,
   }
 }
 
+}  // namespace
+
+void LoadPlugin(const std::string& fileName, RunList& runList,
+                const std::set<std::string>& bootFlags,
+                const std::vector<std::string>& disabledPlugins,
+                std::set<std::string>& runOnceSet, const Settings& settings) {
+  DebugEntryCache debugEntries;
+  LoadPluginWith(debugEntries, fileName, runList, bootFlags, disabledPlugins, runOnceSet,
+                 settings);
+}
+
 void DiscoverPlugins(const std::vector<std::string>& pluginNames,
                      const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
                      Settings& settings, RunList& runList) {
+  DebugEntryCache debugEntries;
   if (!pluginNames.empty()) {
     for (const std::string& name : pluginNames) {
-      LoadPlugin(name, runList, bootFlags, settings.disabledPlugins, runOnceSet, settings);
+      LoadPluginWith(debugEntries, name, runList, bootFlags, settings.disabledPlugins,
+                     runOnceSet, settings);
     }
     return;
   }
-  std::vector<DebugEntry> entries = ReadDebugEntries();
+  const std::vector<DebugEntry>& entries = debugEntries.Read();
   for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end;
        ++it) {
-    LoadPlugin(it->path().filename().string(), runList, bootFlags, settings.disabledPlugins,
-               runOnceSet, settings);
+    LoadPluginWith(debugEntries, it->path().filename().string(), runList, bootFlags,
+                   settings.disabledPlugins, runOnceSet, settings);
   }
   for (const DebugEntry& entry : entries) {
     runList.push_back(new DebugPlugin(entry.name, entry.requiredBarriers, entry.providedBarriers,

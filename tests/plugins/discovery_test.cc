@@ -285,6 +285,38 @@ TEST_F(DiscoveryTest, PluginListExaminesOnlyTheNamedFiles) {
             log.Messages("alert"));
 }
 
+// Discovery reads the debug file once, but its log must be that of a reader
+// consulted once up front and again for every file name with an extension:
+// the malformed-line messages come again each time, in line order.
+TEST_F(DiscoveryTest, MalformedDebugLinesAreLoggedForEveryFileWithAnExtension) {
+  Plugin("a.json", Descriptor());
+  Plugin("b.txt", "");
+  Plugin("README", "");
+  DebugConf("bad:line\ngood:r:p:true\n\nworse:a:b:c:d\n");
+  const Names perRead{"ignoring malformed debug entry at line 1: bad:line",
+                      "ignoring malformed debug entry at line 4: worse:a:b:c:d"};
+  {
+    LogCapture log;
+    DiscoverPlugins({}, {}, runOnce_, settings_, runList_);
+    Names expected;
+    for (int reads = 0; reads < 3; ++reads) {  // up front, a.json, b.txt
+      expected.insert(expected.end(), perRead.begin(), perRead.end());
+    }
+    EXPECT_EQ(expected, log.Messages("info"));
+    EXPECT_EQ((Names{"a", "good"}), ListedNames());
+  }
+  runList_.clear();
+  {
+    // Named plugins: one read per name with an extension, none up front.
+    LogCapture log;
+    DiscoverPlugins({"good.debug", "README", "a.json"}, {}, runOnce_, settings_, runList_);
+    Names expected = perRead;
+    expected.insert(expected.end(), perRead.begin(), perRead.end());
+    EXPECT_EQ(expected, log.Messages("info"));
+    EXPECT_EQ((Names{"good", "a"}), ListedNames());
+  }
+}
+
 TEST_F(DiscoveryTest, DirectoryAndDebugReaderErrorsPropagate) {
   settings_.pluginDirectory = root_.Path("absent");
   EXPECT_THROW(DiscoverPlugins({}, {}, runOnce_, settings_, runList_), std::exception);
