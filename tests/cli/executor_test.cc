@@ -1,281 +1,298 @@
-// The executor process and its control protocol, over the real socket
-// against a real forked executor.
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/wait.h>
-
-#include <dirent.h>
+// The executor process over its real socket, with its dispatcher and the core
+// extension, in a temporary BOOTCRANK_ROOT holding the core and probe modules.
+// Teardown checks, by pid, that no executor started in the root outlives it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
+#include <fstream>
+#include <sstream>
 
-#include "cli/executor_root.h"
+#include "cli/hvcli_executor.h"
+#include "support/log_capture.h"
+#include "support/sandbox.h"
 
 namespace bootcrank {
 namespace testing {
 namespace {
 
-using ExecutorProtocolTest = ExecutorTest;
-
-size_t Count(const std::vector<std::string>& messages, const std::string& prefix) {
-  return std::count_if(messages.begin(), messages.end(), [&](const std::string& m) {
-    return m.compare(0, prefix.size(), prefix) == 0;
-  });
+inline std::string ReadWhole(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
 }
 
-TEST_F(ExecutorProtocolTest, RepliesStatusZeroOnSuccessAndOneOnFailure) {
-  HvcliExecutor::Instance().Reset();
-  EXPECT_EQ(StatusBytes(0), RawRequest("probe ok"));
-  EXPECT_EQ(StatusBytes(1), RawRequest("probe fail --first=a --second=b"));
-  EXPECT_EQ(StatusBytes(1), RawRequest("probe 'unterminated"));
+inline size_t Count(const std::vector<std::string>& messages, const std::string& prefix) {
+  return std::count_if(messages.begin(), messages.end(),
+                       [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
+}
 
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Execute("probe ok"));
+// Running and not a zombie.
+inline bool ProcessAlive(pid_t pid) {
+  std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
+  return pid > 1 && !stat.empty() && stat.find(") Z ") == std::string::npos;
+}
+
+inline bool AwaitExit(pid_t pid) {
+  for (int i = 0; i < 1000 && ProcessAlive(pid); ++i) usleep(10000);
+  return !ProcessAlive(pid);
+}
+
+// The error text of executing `line`; "" on success.
+inline std::string ExecuteError(const std::string& line) {
   try {
-    HvcliExecutor::Instance().Execute("no such command");
-    ADD_FAILURE() << "a failing command must throw";
+    HvcliExecutor::Instance().Execute(line);
   } catch (const std::exception& e) {
-    EXPECT_STREQ("Executor failed executing hvcli command: no such command", e.what());
+    return e.what();
   }
-  AwaitExecutor(1);
-  EXPECT_EQ(1u, ExecutorPids().size());
+  return "";
 }
 
-TEST_F(ExecutorProtocolTest, ReadsOnlyTheFirst1023BytesOfARequest) {
-  HvcliExecutor::Instance().Reset();
-  const std::string prefix = "probe echo --text=";
-  std::string text;
-  for (int i = 0; text.size() < 2000 - prefix.size(); ++i) text += static_cast<char>('a' + i % 26);
-  ASSERT_EQ(2000u, (prefix + text).size());
+inline std::string Status(int32_t status) { return std::string((const char*)&status, 4); }
 
-  HvcliExecutor::Instance().Execute(prefix + text);
-  ASSERT_EQ(1u, ProbeLines().size() - 1);  // first line: the module's own path
-  EXPECT_EQ(text.substr(0, 1023 - prefix.size()), ProbeLines().back());
-}
+class ExecutorTest : public ::testing::Test {
+ protected:
+  // The extension directories in registration order.
+  inline static const std::vector<std::string> kDirs{
+      "/usr/lib/quarro/hvcli", "/usr/lib/quarro/hvcli/int", "/usr/lib/quarro/hvcli/int/ext",
+      "/usr/lib/quarro/hvcli/ext"};
 
-TEST_F(ExecutorProtocolTest, StopInAnyCaseEndsTheExecutorWithoutReply) {
-  size_t started = 0;
-  for (const std::string request : {"STOP", "sToP and whatever follows"}) {
-    HvcliExecutor::Instance().Reset();
-    pid_t pid = AwaitExecutor(++started);
-    EXPECT_EQ("", RawRequest(request)) << request;
-    EXPECT_TRUE(AwaitExit(pid)) << request;
-    EXPECT_EQ(-1, RawConnect()) << request;
+  void SetUp() override {
+    char pattern[] = "/tmp/bootcrank-cli-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    root_ = pattern;
+    setenv("BOOTCRANK_ROOT", pattern, 1);
+    setenv("HVCLI_PROBE_LOG", (root_ + "/probe.log").c_str(), 1);
+    ASSERT_EQ(0, Shell("cd " + root_ + " && mkdir -p var/log ." + kDirs[2] + " ." + kDirs[3]));
+    Install("hvcli_core.so", kDirs[0]);
+    Install("hvcli_probe.so", kDirs[0]);
   }
-  EXPECT_EQ(2u, Count(ExecutorMessages("info"), "Bootcrank executor signalled to stop"));
 
-  // A blank before the word makes it an ordinary (unknown) command.
-  HvcliExecutor::Instance().Reset();
-  EXPECT_EQ(StatusBytes(1), RawRequest(" stop"));
-  EXPECT_TRUE(ProcessAlive(AwaitExecutor(3)));
-  EXPECT_EQ(1u, Count(ExecutorMessages("error"),
-                      "execution of ' stop' failed : Unknown command or namespace: stop"));
-}
-
-TEST_F(ExecutorProtocolTest, EmptyRequestIsAnEmptyCommandLine) {
-  HvcliExecutor::Instance().Reset();
-  EXPECT_EQ(StatusBytes(0), RawRequest(""));
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Execute(""));
-
-  // A client that leaves at once: the request is served, the reply is lost.
-  int fd = RawConnect();
-  ASSERT_GE(fd, 0);
-  close(fd);
-  HvcliExecutor::Instance().Execute("probe ok");  // served after the one above
-  EXPECT_EQ(1u, Count(ExecutorMessages("warning"), "Sending command status to bootcrank failed"));
-  EXPECT_TRUE(ExecutorMessages("error").empty()) << ExecutorLog();
-}
-
-TEST_F(ExecutorProtocolTest, ResetWithAServingExecutorDoesNothing) {
-  HvcliExecutor::Instance().Reset();
-  {
-    LogCapture log;
-    HvcliExecutor::Instance().Reset();
-    EXPECT_EQ("", log.Text());
+  void TearDown() override {
+    EXPECT_NO_THROW(HvcliExecutor::Instance().Stop());
+    for (pid_t pid : ExecutorPids()) {
+      if (AwaitExit(pid)) continue;
+      ADD_FAILURE() << "executor " << pid << " outlived its stop";
+      kill(pid, SIGKILL);
+    }
+    Shell("rm -rf " + root_);
+    unsetenv("BOOTCRANK_ROOT");
   }
-  EXPECT_TRUE(ProcessAlive(AwaitExecutor(1)));
-  EXPECT_EQ(1u, ExecutorPids().size());
-}
 
-TEST_F(ExecutorProtocolTest, StopWithoutExecutorIsNotAnError) {
-  LogCapture log;
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Stop());
-  EXPECT_EQ(std::vector<std::string>{"Executor already gone."}, log.Messages("info"));
-  EXPECT_TRUE(log.Messages("error").empty());
-}
-
-TEST_F(ExecutorProtocolTest, StopThenExecuteStartsANewExecutor) {
-  HvcliExecutor::Instance().Reset();
-  pid_t first = AwaitExecutor(1);
-  {
-    LogCapture log;
-    HvcliExecutor::Instance().Stop();
-    EXPECT_TRUE(log.Has("info", "Executor has been Successfully Stopped"));
+  void Install(const std::string& module, const std::string& dir) {
+    ASSERT_EQ(0, Shell("cp " BOOTCRANK_BINARY_DIR "/cli/extension/" + module + " " + root_ + dir));
   }
-  ASSERT_TRUE(AwaitExit(first));
 
-  LogCapture log;
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Execute("probe ok"));
-  EXPECT_EQ(1u, Count(log.Messages("error"), "Failed connecting to executor "));
-  EXPECT_TRUE(log.Has("info", "Setting up Executor - Reset Requested"));
-  EXPECT_TRUE(ProcessAlive(AwaitExecutor(2)));
-  EXPECT_EQ(2u, ExecutorPids().size());
-}
-
-TEST_F(ExecutorProtocolTest, ExecuteGivesUpAfterTenFailedResets) {
-  // The socket's directory cannot be created below a regular file.
-  ASSERT_EQ(0, Shell("rm -rf '" + root_ + "/var' && touch '" + root_ + "/var'"));
-  LogCapture log;
-  try {
-    HvcliExecutor::Instance().Execute("probe ok");
-    ADD_FAILURE() << "Execute must fail without an executor";
-  } catch (const std::exception& e) {
-    EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR), e.what());
+  std::string Probes() const { return ReadWhole(root_ + "/probe.log"); }
+  std::string SocketPath() const { return root_ + "/var/run/quarro/bootcrankExecutor.sock"; }
+  std::string ExecutorLog() const {
+    return ReadWhole(root_ + "/var/log/bootcrank-hvcli-stdout.log");
   }
-  std::vector<std::string> infos = log.Messages("info");
-  std::vector<std::string> errors = log.Messages("error");
-  EXPECT_EQ(10u, Count(infos, "Setting up Executor - Reset Requested"));
-  EXPECT_EQ(10u, Count(errors, "Failed connecting to executor "));
-  EXPECT_EQ(10u, Count(errors, "Resetting Executor failed, retrying: Bootcrank executor failed "
-                               "to start"));
-  // The children could not redirect their output, so their reasons are here.
-  EXPECT_EQ(10u, Count(errors, "Unable to start executor: Failed to create executor control "
-                               "socket directory " + root_ + "/var/run: "));
-}
+  std::vector<std::string> ExecutorMessages(const std::string& tag) const {
+    std::vector<std::string> out;
+    for (const LogLine& line : ParseLogRecords(ExecutorLog())) {
+      if (line.tag == tag) out.push_back(line.message);
+    }
+    return out;
+  }
 
-TEST_F(ExecutorProtocolTest, KilledExecutorIsReplacedOnNextExecute) {
-  HvcliExecutor::Instance().Execute("probe ok");
-  pid_t killed = AwaitExecutor(1);
-  ASSERT_EQ(0, kill(killed, SIGKILL));
-  ASSERT_TRUE(AwaitExit(killed));
+  // Every executor started in this root, oldest first, from its start record.
+  std::vector<pid_t> ExecutorPids() const {
+    std::vector<pid_t> pids;
+    std::string log = ExecutorLog();
+    const char* start = "]: info: Executor Reset - polling for commands\n";
+    for (size_t at = 0; (at = log.find(start, at)) != std::string::npos; ++at) {
+      pids.push_back(atoi(&log[log.rfind('[', at) + 1]));
+    }
+    return pids;
+  }
 
-  // The dead executor's socket file stays behind; the next one replaces it.
-  struct stat st;
-  ASSERT_EQ(0, lstat(SocketPath().c_str(), &st));
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Execute("probe ok"));
-  pid_t replacement = AwaitExecutor(2);
-  EXPECT_NE(killed, replacement);
-  EXPECT_TRUE(ProcessAlive(replacement));
-}
+  // The n-th executor (1-based), waiting (bounded) for its start record.
+  pid_t AwaitExecutor(size_t n) const {
+    for (int i = 0; i < 1000 && ExecutorPids().size() < n; ++i) usleep(10000);
+    std::vector<pid_t> pids = ExecutorPids();
+    EXPECT_GE(pids.size(), n) << "executor " << n << " never started";
+    return pids.size() >= n ? pids[n - 1] : -1;
+  }
 
-TEST_F(ExecutorProtocolTest, SecondExecutorOnTheSameRootBindsOverTheOldSocketFile) {
+  // A connection to the control socket; -1 when nothing listens.
+  int RawConnect() const {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    SocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+  }
+
+  // Sends `request` in one message and returns the whole reply.
+  std::string RawRequest(const std::string& request) const {
+    int fd = RawConnect();
+    if (fd < 0) return "<no connection>";
+    if (!request.empty()) send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    shutdown(fd, SHUT_WR);
+    std::string reply;
+    char buffer[64];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, n);
+    close(fd);
+    return reply;
+  }
+
+  std::string root_;
+};
+
+TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   HvcliExecutor::Instance().Reset();
-  pid_t first = AwaitExecutor(1);
-  HvcliExecutor::Instance().Stop();
-  ASSERT_TRUE(AwaitExit(first));
-  struct stat st;
-  ASSERT_EQ(0, lstat(SocketPath().c_str(), &st));
-  ASSERT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(Status(0), RawRequest("probe ok"));
+  EXPECT_EQ(Status(1), RawRequest("probe fail --first=a --second=b"));
+  EXPECT_EQ(Status(0), RawRequest(""));       // an empty command line
+  EXPECT_EQ(Status(1), RawRequest(" stop"));  // not a stop request: an unknown command
+  EXPECT_EQ("Executor failed executing hvcli command: no such command",
+            ExecuteError("no such command"));
+  // Only the first 1023 bytes of a request are read and run.
+  std::string request = "probe fail --second=x --first=";
+  request.resize(2000, 'a');
+  EXPECT_NE("", ExecuteError(request));
+  std::vector<std::string> errors = ExecutorMessages("error");
+  EXPECT_EQ(2u, Count(errors, "execution of '" + request.substr(0, 1023) + "' failed : "));
+  EXPECT_EQ(1u, Count(errors, "execution of ' stop' failed : Unknown command or namespace: stop"));
 
-  HvcliExecutor::Instance().Reset();
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Execute("probe ok"));
-  EXPECT_TRUE(ProcessAlive(AwaitExecutor(2)));
-  EXPECT_TRUE(ExecutorMessages("error").empty()) << ExecutorLog();
-}
-
-TEST_F(ExecutorProtocolTest, SilentClientIsDroppedAndTheNextRequestServed) {
-  HvcliExecutor::Instance().Reset();
+  // A client that sends nothing is dropped; the request queued behind it is served.
   int silent = RawConnect();
   ASSERT_GE(silent, 0);
-  // Queued behind the silent connection; served once it is dropped.
-  EXPECT_NO_THROW(HvcliExecutor::Instance().Execute("probe ok"));
+  EXPECT_EQ("", ExecuteError("probe ok"));
   EXPECT_EQ(1u, Count(ExecutorMessages("warning"),
-                      std::string("Failed to read message from socket - ") +
-                          std::strerror(EAGAIN)));
+                      std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
   char byte;
   EXPECT_EQ(0, recv(silent, &byte, 1, 0));  // closed without a reply
   close(silent);
-}
-
-TEST_F(ExecutorProtocolTest, ConcurrentExecutesStartOneExecutor) {
-  std::vector<std::thread> threads;
-  std::vector<int> failures(6, 0);
-  for (size_t i = 0; i < failures.size(); ++i) {
-    threads.emplace_back([&failures, i] {
-      try {
-        HvcliExecutor::Instance().Execute("probe ok");
-      } catch (const std::exception&) {
-        failures[i] = 1;
-      }
-    });
+  {
+    LogCapture log;
+    HvcliExecutor::Instance().Reset();  // one is serving: nothing to do
+    EXPECT_EQ("", log.Text());
   }
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(std::vector<int>(failures.size(), 0), failures);
-  AwaitExecutor(1);
-  EXPECT_EQ(1u, ExecutorPids().size());
-}
-
-TEST_F(ExecutorProtocolTest, ExecutorHoldsNoInheritedDescriptors) {
-  int leak[2];
-  ASSERT_EQ(0, pipe(leak));  // deliberately inheritable
-  HvcliExecutor::Instance().Execute("probe ok");
-  close(leak[1]);
-  fcntl(leak[0], F_SETFL, O_NONBLOCK);
-  char byte;
-  EXPECT_EQ(0, read(leak[0], &byte, 1)) << "the executor kept the pipe's writing end";
-  close(leak[0]);
-
-  // Beyond the standard streams, everything it holds is close-on-exec.
-  std::string fdinfo = "/proc/" + std::to_string(AwaitExecutor(1)) + "/fdinfo/";
-  std::vector<std::string> open;
-  DIR* dir = opendir(fdinfo.c_str());
-  ASSERT_NE(nullptr, dir);
-  while (struct dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.' || atoi(entry->d_name) <= 2) continue;
-    std::string info = ReadWhole(fdinfo + entry->d_name);
-    std::smatch flags;
-    ASSERT_TRUE(std::regex_search(info, flags, std::regex(R"(flags:\s+([0-7]+))")));
-    EXPECT_NE(0, std::stol(flags[1], nullptr, 8) & O_CLOEXEC) << "descriptor " << entry->d_name;
-    open.push_back(entry->d_name);
-  }
-  closedir(dir);
-  EXPECT_FALSE(open.empty());  // at least the listening socket
-}
-
-TEST_F(ExecutorProtocolTest, ConnectionFromAnotherUserIsRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  pid_t first = AwaitExecutor(1);
+  EXPECT_EQ("", RawRequest("STOP"));
+  EXPECT_TRUE(AwaitExit(first));
+  EXPECT_EQ(-1, RawConnect());
   HvcliExecutor::Instance().Reset();
-  ASSERT_EQ(0, chmod(root_.c_str(), 0755));
-  ASSERT_EQ(0, chmod(SocketPath().c_str(), 0777));
-  const uid_t nobody = 65534;
-
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(2);
-    int fd = RawConnect();
-    if (fd < 0) _exit(3);
-    send(fd, "probe ok", 8, MSG_NOSIGNAL);
-    shutdown(fd, SHUT_WR);
-    char reply[4];
-    ssize_t n = recv(fd, reply, sizeof reply, 0);
-    _exit(n <= 0 ? 0 : 4);  // closed (or reset) without a status
-  }
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(1u, Count(ExecutorMessages("warning"),
-                      "Refusing executor control connection from uid 65534"));
-  EXPECT_EQ(StatusBytes(0), RawRequest("probe ok"));  // its own user still served
+  pid_t second = AwaitExecutor(2);
+  EXPECT_EQ("", RawRequest("sToP and whatever follows"));
+  EXPECT_TRUE(AwaitExit(second));
+  EXPECT_EQ(2u, ExecutorPids().size());
 }
 
-TEST_F(ExecutorProtocolTest, OverlongSocketPathIsRefusedNotTruncated) {
-  std::string deep = root_ + "/" + std::string(100, 'r');
-  MakeTree(deep);
-  setenv("BOOTCRANK_ROOT", deep.c_str(), 1);
-  LogCapture log;
-  EXPECT_EQ(-1, HvcliExecutor::Instance().Connect(true));
-  EXPECT_EQ(1u, Count(log.Messages("error"),
-                      std::string("Failed connecting to executor ") + std::strerror(ENAMETOOLONG)));
-  try {
-    HvcliExecutor::Instance().Reset();
-    ADD_FAILURE() << "Reset must fail";
-  } catch (const std::exception& e) {
-    EXPECT_STREQ("Bootcrank executor failed to start", e.what());
+TEST_F(ExecutorTest, StoppedOrKilledExecutorIsReplacedOnNextExecute) {
+  {
+    LogCapture log;
+    EXPECT_NO_THROW(HvcliExecutor::Instance().Stop());
+    EXPECT_EQ(std::vector<std::string>{"Executor already gone."}, log.Messages("info"));
   }
-  EXPECT_EQ(1u, Count(log.Messages("error"), "Unable to start executor: Executor control socket "
-                                             "path is too long ("));
-  setenv("BOOTCRANK_ROOT", root_.c_str(), 1);
+  HvcliExecutor::Instance().Reset();
+  pid_t stopped = AwaitExecutor(1);
+  HvcliExecutor::Instance().Stop();
+  ASSERT_TRUE(AwaitExit(stopped));
+  ASSERT_EQ(0, access(SocketPath().c_str(), F_OK));  // its socket file stays behind
+  {
+    LogCapture log;
+    EXPECT_EQ("", ExecuteError("probe ok"));
+    EXPECT_EQ(1u, Count(log.Messages("error"), "Failed connecting to executor "));
+    EXPECT_EQ(1u, Count(log.Messages("info"), "Setting up Executor - Reset Requested"));
+  }
+  pid_t killed = AwaitExecutor(2);
+  ASSERT_GT(killed, 1);
+  ASSERT_EQ(0, kill(killed, SIGKILL));
+  ASSERT_TRUE(AwaitExit(killed));
+  EXPECT_EQ("", ExecuteError("probe ok"));
+  EXPECT_TRUE(ProcessAlive(AwaitExecutor(3)));
+  EXPECT_TRUE(ExecutorMessages("error").empty()) << ExecutorLog();
+}
+
+TEST_F(ExecutorTest, ExecuteGivesUpAfterTenFailedResets) {
+  // The socket's directory cannot be created below a regular file.
+  ASSERT_EQ(0, Shell("rm -rf '" + root_ + "/var' && touch '" + root_ + "/var'"));
+  LogCapture log;
+  EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR),
+            ExecuteError("probe ok"));
+  std::vector<std::string> errors = log.Messages("error");
+  EXPECT_EQ(10u, Count(log.Messages("info"), "Setting up Executor - Reset Requested"));
+  EXPECT_EQ(10u, Count(errors, "Failed connecting to executor "));
+  EXPECT_EQ(10u, Count(errors, "Resetting Executor failed, retrying: Bootcrank executor failed "
+                               "to start"));
+}
+
+// The four directories are registered once, in order, by the first command
+// that is executed; the core extension's commands run in the same dispatcher.
+TEST_F(ExecutorTest, RunsEveryCommandInOneDispatcherAndLogsEachErrorOnce) {
+  std::string probes;
+  for (size_t i = 0; i < kDirs.size(); ++i) {
+    if (i > 0) Install("hvcli_probe.so", kDirs[i]);
+    probes += root_ + kDirs[i] + "/hvcli_probe.so\n";
+  }
+  HvcliExecutor::Instance().Reset();
+  EXPECT_EQ("", ExecuteError(""));
+  EXPECT_EQ("", ExecuteError("probe fail --help"));
+  EXPECT_NE("", ExecuteError("probe ok --a=1 stray --=2"));
+  EXPECT_EQ("", Probes());
+
+  const std::string forward = "/proc/sys/net/ipv4/ip_forward";
+  ASSERT_EQ(0, Shell("mkdir -p " + root_ + "/proc/sys/net/ipv4 && echo 0 > " + root_ + forward));
+  struct {
+    std::string line, file, content;  // what `file` holds afterwards
+  } successes[] = {
+      {"file write --path=/var/m --content='a b\\n'", "/var/m", "a b\\n"},
+      {"file write --path=/var/m --content=short", "/var/m", "short"},
+      {"file append --path=/var/m --content=' two'", "/var/m", "short two"},
+      {"file append --path=/var/new --content=one", "/var/new", "one"},
+      {"sysctl set --key=net.ipv4.ip_forward --value=1", forward, "1"},
+      {"sysctl set --key=net/ipv4/ip_forward --value=2", forward, "2"},
+  };
+  for (const auto& c : successes) {
+    EXPECT_EQ("", ExecuteError(c.line)) << c.line;
+    EXPECT_EQ(c.content, ReadWhole(root_ + c.file)) << c.line;
+  }
+
+  const std::string fail = "probe fail --first=A --second 'B b'";
+  std::pair<std::string, std::string> failures[] = {
+      {"probe", "Unknown command or namespace: probe"},
+      {"frob all", "Unknown command or namespace: frob all"},
+      {"file write --path=/no/f --content=x", "cannot open " + root_ + "/no/f: " + strerror(ENOENT)},
+      {"file append --path=/var --content=x", "cannot open " + root_ + "/var: Is a directory"},
+      {"file write --path=rel/f --content=x", "path is not absolute: rel/f"},
+      {"file write --path=/f", "Missing parameter --content for command 'file write'"},
+      {"file append --path=/f --content=x --mode=1",
+       "Unknown parameter --mode for command 'file append'"},
+      {"sysctl set --key=net.ipv4.none --value=1",
+       "cannot open " + root_ + "/proc/sys/net/ipv4/none: No such file or directory"},
+      {"sysctl set --key=net..ipv4 --value=1", "invalid sysctl key 'net..ipv4'"},
+      {"sysctl set --key='' --value=1", "invalid sysctl key ''"},
+  };
+  std::vector<std::string> expected{
+      "Executor was unable to parse command: Unexpected argument 'stray' after the options",
+      "Executor was unable to parse command: Option without a name: '--=2'",
+      "execution of '" + fail + "' failed : A", "execution of '" + fail + "' failed : B b"};
+  EXPECT_NE("", ExecuteError(fail));
+  for (const auto& c : failures) {
+    EXPECT_NE("", ExecuteError(c.first)) << c.first;
+    expected.push_back("execution of '" + c.first + "' failed : " + c.second);
+  }
+  EXPECT_EQ(expected, ExecutorMessages("error"));
+  EXPECT_EQ(probes, Probes());
+}
+
+TEST_F(ExecutorTest, DirectoryThatCannotBeAddedIsLoggedAndSkipped) {
+  Install("hvcli_probe.so", kDirs[3]);
+  ASSERT_EQ(0, Shell("rm -rf '" + root_ + kDirs[2] + "'"));
+  EXPECT_EQ("", ExecuteError("probe ok"));
+  EXPECT_EQ(root_ + kDirs[0] + "/hvcli_probe.so\n" + root_ + kDirs[3] + "/hvcli_probe.so\n",
+            Probes());
+  EXPECT_EQ(std::vector<std::string>{"unable to add external directory to the hvcli dispatcher: cannot open CLI "
+                    "extension directory " + root_ + kDirs[2] + ": No such file or directory"},
+            ExecutorMessages("error"));
 }
 
 }  // namespace
