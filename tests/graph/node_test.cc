@@ -1,15 +1,18 @@
-// The graph's walks, barriers and depths, run on a real executor.
+// The graph's walks, barriers, depths, priority chain and cycle breaking,
+// run on a real executor.
 
 #include "graph/node.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "graph/barrier.h"
+#include "graph/cycles.h"
 #include "graph/executor.h"
 #include "runcontrol/settings.h"
 #include "support/log_capture.h"
@@ -18,122 +21,89 @@
 namespace bootcrank {
 namespace {
 
-using testing::Failure;
-using testing::Keep;
-using testing::LogCapture;
-using testing::MissingProvider;
-using testing::RecordingNode;
-using testing::RecordingPlugin;
-using testing::RunRecord;
-using testing::ScratchHostRoot;
-using testing::UniqueName;
+using namespace testing;  // NOLINT: the fixtures
+using Names = std::vector<std::string>;
+using Nodes = std::vector<Node*>;
 
-// A graph of recording nodes owned by the test (no barriers involved).
-class Graph {
- public:
-  RecordingNode* Add(const std::string& name, uint32_t executionClass = 1,
-                     Failure failure = Failure::None) {
-    nodes_.push_back(
-        std::make_unique<RecordingNode>(name, &record, executionClass, failure));
-    return nodes_.back().get();
+// Recording nodes owned by the test (no barriers involved).
+struct Graph {
+  RecordingNode* Add(const std::string& name, const Nodes& dependencies = {}, bool fail = false) {
+    nodes.push_back(std::make_unique<RecordingNode>(name, &record, 1, fail));
+    for (Node* dependency : dependencies) nodes.back()->AddDependency(dependency);
+    return nodes.back().get();
   }
   RunRecord record;
-
- private:
-  std::vector<std::unique_ptr<RecordingNode>> nodes_;
+  std::vector<std::unique_ptr<RecordingNode>> nodes;
 };
 
-TEST(Walks, ForwardWalkRunsDependenciesFirstAndOnlyWhatIsNeeded) {
+// One worker: the order follows the dependent depth (right before left).
+TEST(Walks, DepthsAndWalksInBothDirections) {
   Graph g;
   RecordingNode* base = g.Add("base");
-  RecordingNode* left = g.Add("left");
-  RecordingNode* right = g.Add("right");
-  RecordingNode* top = g.Add("top");
-  RecordingNode* bystander = g.Add("bystander");  // depends on base, not scheduled
-  left->AddDependency(base);
-  right->AddDependency(base);
-  top->AddDependency(left);
-  top->AddDependency(right);
-  bystander->AddDependency(base);
-
+  RecordingNode* left = g.Add("left", {base});
+  RecordingNode* right = g.Add("right", {base}, /*fail=*/true);  // completes all the same
+  RecordingNode* detour = g.Add("detour", {right});
+  RecordingNode* top = g.Add("top", {left, detour});
+  RecordingNode* bystander = g.Add("bystander", {base});  // not needed by top
+  EXPECT_EQ(top->DependencyDepth(), 3);  // via detour, not left
+  EXPECT_EQ(left->DependentDepth(), 1);
+  EXPECT_EQ(base->DependentDepth(), 3);
   Executor executor(1, false);
+  auto log = std::make_unique<LogCapture>();
   top->ScheduleStart(&executor);
   top->WaitStarted();
-
-  EXPECT_EQ(g.record.Order(), (std::vector<std::string>{"base", "left", "right", "top"}));
-  EXPECT_EQ(bystander->State(), NodeState::Idle);
-  EXPECT_EQ(bystander->started.runs, 0);
-  for (RecordingNode* n : {base, left, right, top}) {
-    EXPECT_EQ(n->State(), NodeState::Started) << n->Name();
-    EXPECT_EQ(n->started.runs, 1) << n->Name();
-  }
-  // Scheduling a finished node again does nothing.
-  top->ScheduleStart(&executor);
+  EXPECT_TRUE(log->Has("error", "Unhandled exception while activating right: broken right"));
+  log.reset();  // before any failure is reported
+  top->ScheduleStart(&executor);  // finished: nothing runs again
   base->ScheduleStart(&executor);
   top->WaitStarted();
-  EXPECT_EQ(base->started.runs, 1);
-}
+  EXPECT_EQ(g.record.Order(), (Names{"base", "right", "left", "detour", "top"}));
+  EXPECT_EQ(bystander->State(), NodeState::Idle);
+  RecordingNode* under = g.Add("under");  // the new edge's ends drop cached depths
+  base->AddDependency(under);
+  EXPECT_EQ(base->DependencyDepth(), 1);
+  EXPECT_EQ(under->DependentDepth(), 4);
 
-TEST(Walks, ReverseWalkStopsDependentsFirst) {
-  Graph g;
-  RecordingNode* base = g.Add("base");
-  RecordingNode* middle = g.Add("middle");
-  RecordingNode* top = g.Add("top");
-  RecordingNode* other = g.Add("other");  // a dependency of top, not below base
-  middle->AddDependency(base);
-  top->AddDependency(middle);
-  top->AddDependency(other);
-
-  Executor executor(2, false);
-  base->ScheduleStop(&executor);
-  base->WaitStopped();
-
-  EXPECT_EQ(g.record.Order(), (std::vector<std::string>{"top", "middle", "base"}));
+  Graph h;  // the stop walk only walks nodes not started in this process
+  RecordingNode* bottom = h.Add("bottom");
+  RecordingNode* other = h.Add("other");  // a dependency of upper, not above bottom
+  RecordingNode* upper = h.Add("upper", {h.Add("middle", {bottom}), other});
+  bottom->ScheduleStop(&executor);
+  bottom->WaitStopped();
+  EXPECT_EQ(h.record.Order(), (Names{"upper", "middle", "bottom"}));
   EXPECT_EQ(other->State(), NodeState::Idle);
-  EXPECT_EQ(top->State(), NodeState::Stopped);
-  EXPECT_EQ(top->stopped.runs, 1);
-  EXPECT_EQ(top->started.runs, 0);
+  EXPECT_EQ(upper->started.runs, 0);
 }
 
-TEST(Walks, StartAndStopRunOverPluginsInRunListOrder) {
+// Far longer than a thread stack could recurse through.
+TEST(Depths, HundredThousandChainWithoutRecursion) {
+  constexpr int kLength = 100000;
   ScratchHostRoot root;
-  RunRecord record;
-  auto* provider = Keep(new RecordingPlugin(UniqueName("provider"), &record));
-  auto* user = Keep(new RecordingPlugin(UniqueName("user"), &record));
-  auto* loner = Keep(new RecordingPlugin(UniqueName("loner"), &record));
-  InitBarrier* barrier = GetBarrier(UniqueName("net"), true);
-  barrier->AddDependency(provider);  // provider provides it
-  user->AddDependency(barrier);      // user requires it
-
-  {
-    Executor executor(3, false);
-    StartRun({user, loner, provider}, &executor);
+  Graph g, h;  // started, and stopped
+  for (int i = 0; i < kLength; ++i) {
+    g.Add("c" + std::to_string(i), i ? Nodes{g.nodes.back().get()} : Nodes{});
+    h.Add("c" + std::to_string(i), i ? Nodes{h.nodes.back().get()} : Nodes{});
   }
-  for (RecordingPlugin* p : {provider, user, loner}) {
-    EXPECT_EQ(p->State(), NodeState::Started);
-    EXPECT_EQ(p->started.runs, 1);
-  }
-  EXPECT_LT(provider->started.end, user->started.begin);
-  EXPECT_EQ(barrier->State(), NodeState::Started);
-  // Plugin activation reached the kernel log of the scratch root.
-  EXPECT_NE(root.KernelLog().find("Bootcrank plugin " + user->Name() + " activated."),
-            std::string::npos);
-
-  RunRecord stopRecord;
-  auto* daemonA = Keep(new RecordingPlugin(UniqueName("a"), &stopRecord, 3));
-  auto* daemonB = Keep(new RecordingPlugin(UniqueName("b"), &stopRecord, 3));
-  daemonB->AddDependency(daemonA);
-  {
-    Executor executor(2, false);
-    StopRun({daemonA, daemonB}, &executor);
-  }
-  EXPECT_EQ(stopRecord.Order(), (std::vector<std::string>{daemonB->Name(), daemonA->Name()}));
-  EXPECT_EQ(daemonA->State(), NodeState::Stopped);
+  RecordingPlugin top("top", &g.record);
+  top.AddDependency(g.nodes.back().get());
+  EXPECT_EQ(g.nodes.front()->DependentDepth(), kLength);
+  EXPECT_EQ(top.DependencyDepth(), kLength);
+  BreakDependencyCycles({&top});
+  Executor executor(2, true);
+  StartRun({&top}, &executor);
+  h.nodes.front()->ScheduleStop(&executor);
+  h.nodes.front()->WaitStopped();
+  Names started = g.record.Order(), stopped = h.record.Order();
+  ASSERT_EQ(started.size(), kLength + 1u);
+  EXPECT_EQ(started[kLength - 1], "c" + std::to_string(kLength - 1));
+  EXPECT_EQ(started.back(), "top");
+  ASSERT_EQ(stopped.size(), static_cast<size_t>(kLength));
+  EXPECT_EQ(stopped.front(), "c" + std::to_string(kLength - 1));
+  EXPECT_EQ(stopped.back(), "c0");
 }
 
-// Blocks its start until the test opens the gate.
-class GatedPlugin : public RecordingPlugin {
- public:
+// Holds its start until the test opens the gate.
+struct GatedPlugin : RecordingPlugin {
   using RecordingPlugin::RecordingPlugin;
   void Start() override {
     gate.get_future().wait();
@@ -142,184 +112,157 @@ class GatedPlugin : public RecordingPlugin {
   std::promise<void> gate;
 };
 
-TEST(Barriers, BarrierProvidedByTwoPluginsWaitsForBoth) {
+// A barrier provided by two plugins waits for both; a third provider marked
+// started counts as finished without running.
+TEST(Barriers, BarrierWaitsForEveryProvider) {
   ScratchHostRoot root;
   RunRecord record;
   auto* fast = Keep(new RecordingPlugin(UniqueName("fast"), &record));
   auto* slow = Keep(new GatedPlugin(UniqueName("slow"), &record));
+  auto* marked = Keep(new RecordingPlugin(UniqueName("marked"), &record));
   auto* user = Keep(new RecordingPlugin(UniqueName("user"), &record));
   InitBarrier* barrier = GetBarrier(UniqueName("storage"), true);
-  barrier->AddDependency(fast);  // both provide it
-  barrier->AddDependency(slow);
+  for (Node* provider : Nodes{fast, slow, marked}) barrier->AddDependency(provider);
   user->AddDependency(barrier);
-
+  marked->MarkStarted();
   Executor executor(4, false);
   user->ScheduleStart(&executor);
   fast->WaitStarted();
-  // One provider done, the other held at its gate: the barrier must wait.
   EXPECT_EQ(barrier->State(), NodeState::StartPending);
-  EXPECT_EQ(user->State(), NodeState::StartPending);
   EXPECT_EQ(user->started.runs, 0);
-
   slow->gate.set_value();
   user->WaitStarted();
-  EXPECT_EQ(barrier->State(), NodeState::Started);
   EXPECT_LT(slow->started.end, user->started.begin);
   EXPECT_LT(fast->started.end, user->started.begin);
+  EXPECT_EQ(marked->started.runs, 0);
 }
 
-TEST(Barriers, MarkedStartedPluginCountsAsFinished) {
-  ScratchHostRoot root;
-  LogCapture log;
-  RunRecord record;
-  auto* filtered = Keep(new RecordingPlugin(UniqueName("filtered"), &record));
-  auto* user = Keep(new RecordingPlugin(UniqueName("user"), &record));
-  auto* direct = Keep(new RecordingPlugin(UniqueName("direct"), &record));
-  InitBarrier* barrier = GetBarrier(UniqueName("provided-by-filtered"), true);
-  barrier->AddDependency(filtered);
-  user->AddDependency(barrier);
-  direct->AddDependency(filtered);
-  filtered->MarkStarted();
-  EXPECT_EQ(filtered->State(), NodeState::Started);
-
-  Executor executor(2, false);
-  StartRun({user, direct}, &executor);
-
-  EXPECT_EQ(filtered->started.runs, 0);
-  EXPECT_EQ(user->started.runs, 1);
-  EXPECT_EQ(direct->started.runs, 1);
-  EXPECT_EQ(barrier->State(), NodeState::Started);
-  // It has a provider, so no dependency error.
-  EXPECT_TRUE(log.Messages("alert").empty());
-  EXPECT_TRUE(log.Messages("warning").empty());
-}
-
-TEST(Barriers, MissingProviderReportedWithEveryRequiringPlugin) {
+TEST(Barriers, MissingProviderNamesEveryDependentAndAlertsUnlessInvoked) {
   ScratchHostRoot root;
   RunRecord record;
   Executor executor(2, false);
-
-  // No dependents at all: the text ends with the blank after the colon.
-  InitBarrier* lonely = GetBarrier(UniqueName("lonely"), true);
-  {
-    LogCapture log;
-    lonely->ScheduleStart(&executor);
-    lonely->WaitStarted();
-    std::string expected = MissingProvider(lonely->Name(), {});
-    EXPECT_EQ(log.Messages("warning"), std::vector<std::string>{expected});
-    EXPECT_EQ(log.Messages("alert"), std::vector<std::string>{expected});
-  }
-
-  InitBarrier* single = GetBarrier(UniqueName("single"), true);
-  auto* only = Keep(new RecordingPlugin(UniqueName("only"), &record));
-  only->AddDependency(single);
-  {
-    LogCapture log;
-    StartRun({only}, &executor);
-    std::string expected = MissingProvider(single->Name(), {only->Name()});
-    EXPECT_EQ(log.Messages("warning"), std::vector<std::string>{expected});
-    EXPECT_EQ(log.Messages("alert"), std::vector<std::string>{expected});
-    EXPECT_EQ(only->started.runs, 1);  // it runs anyway
-  }
-
-  InitBarrier* shared = GetBarrier(UniqueName("shared"), true);
-  std::vector<Plugin*> users;
-  std::vector<std::string> names;
-  for (const char* suffix : {"first", "second", "third"}) {
-    auto* p = Keep(new RecordingPlugin(UniqueName(suffix), &record));
-    p->AddDependency(shared);
-    users.push_back(p);
-    names.push_back(p->Name());
-  }
-  {
-    LogCapture log;
-    StartRun(users, &executor);
-    std::string expected = MissingProvider(shared->Name(), names);
-    EXPECT_EQ(log.Messages("warning"), std::vector<std::string>{expected});
-    EXPECT_EQ(log.Messages("alert"), std::vector<std::string>{expected});
+  for (size_t count : {0, 1, 3}) {
+    for (bool invoke : {false, true}) {
+      SCOPED_TRACE(std::to_string(count) + (invoke ? " invoke" : ""));
+      InitBarrier* barrier = GetBarrier(UniqueName("missing"), true);
+      std::string text = "Bootcrank dependency error: Initialization barrier \"" +
+                         barrier->Name() +
+                         "\" is not provided by any plugin but the following plugins require it: ";
+      RunList users;
+      for (size_t i = 0; i < count; ++i) {
+        users.push_back(Keep(new RecordingPlugin(UniqueName("user"), &record)));
+        users.back()->AddDependency(barrier);
+        text += (i > 0 ? ", \"" : "\"") + users.back()->Name() + "\"";
+      }
+      Settings::Instance().invoke = invoke;
+      LogCapture log;
+      if (users.empty()) barrier->ScheduleStart(&executor);
+      StartRun(users, &executor);  // the dependents run all the same
+      barrier->WaitStarted();
+      Settings::Instance().invoke = false;
+      EXPECT_EQ(log.Messages("warning"), Names{text});
+      EXPECT_EQ(log.Messages("alert"), invoke ? Names{} : Names{text});
+    }
   }
 }
 
-TEST(Barriers, MissingProviderRaisesNoAlertInInvokeRuns) {
+// Priority levels are process-wide: this needs a process in which no other
+// test made a level of 30 or below.
+TEST(PriorityChain, LevelsInsertedOutOfOrderChainEveryDaemon) {
+  auto low = [] {
+    std::vector<uint32_t> levels;
+    for (uint32_t level : PriorityLevels()) {
+      if (level <= 30) levels.push_back(level);
+    }
+    return levels;
+  };
+  ASSERT_TRUE(low().empty());
+  RunRecord record;
+  auto daemon = [&](uint32_t priority, const std::string& name) {
+    auto* plugin = Keep(new RecordingPlugin(name, &record, 3));
+    GraphLockHolder lock;
+    GetPriorityBarrier(priority)->AddToPriorityChain(plugin);
+    return plugin;
+  };
+  RecordingPlugin* d20 = daemon(20, "d20");
+  RecordingPlugin* d10 = daemon(10, "d10");
+  RecordingPlugin* d30 = daemon(30, "d30");
+  PriorityBarrier* b10 = GetPriorityBarrier(10);
+  PriorityBarrier* b20 = GetPriorityBarrier(20);
+  PriorityBarrier* b30 = GetPriorityBarrier(30);
+  EXPECT_EQ(GetBarrier("_<->_priority_<->_20", false), b20);
+  GraphLock::Lock();
+  EXPECT_EQ(b30->Dependencies(), (Nodes{b20, d30}));
+  EXPECT_EQ(b20->Dependencies(), (Nodes{d20, b10}));
+  EXPECT_EQ(b10->Dependencies(), Nodes{d10});
+  EXPECT_EQ(d20->Dependencies(), Nodes{b10});
+  EXPECT_EQ(d20->Dependents(), Nodes{b20});
+  EXPECT_TRUE(d10->Dependencies().empty());
+  EXPECT_EQ(d30->Dependencies(), Nodes{b20});
+  GraphLock::Unlock();
+
+  // 15 goes between 10 and 20; a later daemon of 20 must land behind it.
+  RecordingPlugin* d15 = daemon(15, "d15");
+  RecordingPlugin* d20b = daemon(20, "d20b");
+  PriorityBarrier* b15 = GetPriorityBarrier(15);
+  EXPECT_EQ(low(), (std::vector<uint32_t>{10, 15, 20, 30}));
+  GraphLock::Lock();
+  EXPECT_EQ(b15->Dependencies(), (Nodes{b10, d15}));
+  EXPECT_EQ(b15->Dependents(), (Nodes{d20, b20, d20b}));
+  EXPECT_EQ(d20->Dependencies(), (Nodes{b10, b15}));
+  EXPECT_EQ(b20->Dependencies(), (Nodes{d20, b10, b15, d20b}));
+  EXPECT_EQ(d20b->Dependencies(), Nodes{b15});
+  EXPECT_EQ(d15->Dependencies(), Nodes{b10});
+  GraphLock::Unlock();
+
+}
+
+// The report of the cycle `chain` (each depends on the next, the last on the
+// first) when the edge leaving chain[dropped] goes.
+std::string CycleReport(const std::vector<const Node*>& chain, size_t dropped) {
+  std::string text = "Bootcrank dependency error: dependency cycle ";
+  for (const Node* node : chain) text += "\"" + node->Name() + "\" -> ";
+  return text + "\"" + chain.front()->Name() +
+         "\" (each node depends on the next); dropping the dependency of \"" +
+         chain[dropped]->Name() + "\" on \"" + chain[(dropped + 1) % chain.size()]->Name() +
+         "\"";
+}
+
+// Each cycle is reported (warning and alert) and broken, and the run then
+// reaches every plugin.
+TEST(Cycles, TwoPluginsASelfLoopAndALongRing) {
   ScratchHostRoot root;
   RunRecord record;
-  InitBarrier* missing = GetBarrier(UniqueName("missing"), true);
-  auto* user = Keep(new RecordingPlugin(UniqueName("user"), &record));
-  user->AddDependency(missing);
-
-  Settings& settings = Settings::Instance();
-  settings.invoke = true;
+  auto plugin = [&](const std::string& suffix) {
+    return Keep(new RecordingPlugin(UniqueName(suffix), &record));
+  };
+  RecordingPlugin* a = plugin("a");
+  RecordingPlugin* b = plugin("b");
+  RecordingPlugin* selfish = plugin("selfish");
+  a->AddDependency(b);
+  b->AddDependency(a);
+  selfish->AddDependency(selfish);
+  RunList all = {a, b, selfish};
+  std::vector<const Node*> ring;
+  for (int i = 0; i < 1000; ++i) {
+    all.push_back(plugin("r" + std::to_string(i)));
+    if (i > 0) all[all.size() - 2]->AddDependency(all.back());
+    ring.push_back(all.back());
+  }
+  all.back()->AddDependency(all[3]);
   LogCapture log;
-  {
-    Executor executor(1, false);
-    StartRun({user}, &executor);
-  }
-  settings.invoke = false;
-  EXPECT_EQ(log.Messages("warning"),
-            std::vector<std::string>{MissingProvider(missing->Name(), {user->Name()})});
-  EXPECT_TRUE(log.Messages("alert").empty());
-}
-
-TEST(Failures, EscapingExceptionsAreLoggedAndNodesStillComplete) {
-  Graph g;
-  RecordingNode* failsStd = g.Add("fails-std", 1, Failure::StdException);
-  RecordingNode* failsOther = g.Add("fails-other", 1, Failure::OtherException);
-  RecordingNode* after = g.Add("after");
-  after->AddDependency(failsStd);
-  after->AddDependency(failsOther);
-
-  LogCapture log;
-  {
-    Executor executor(2, false);
-    after->ScheduleStart(&executor);
-    after->WaitStarted();
-  }
-  EXPECT_EQ(after->started.runs, 1);
-  EXPECT_EQ(failsStd->State(), NodeState::Started);
-  EXPECT_TRUE(log.Has("error", "Unhandled exception while activating fails-std: broken fails-std"));
-  EXPECT_TRUE(log.Has("error", "Unhandled exception while activating fails-other: unknown exception"));
-
-  Graph h;
-  RecordingNode* base = h.Add("base");
-  RecordingNode* failing = h.Add("failing-stop", 1, Failure::StdException);
-  failing->AddDependency(base);
-  {
-    Executor executor(1, false);
-    base->ScheduleStop(&executor);
-    base->WaitStopped();
-  }
-  EXPECT_EQ(base->stopped.runs, 1);
-  EXPECT_TRUE(log.Has("error",
-                      "Unhandled exception while deactivating failing-stop: broken failing-stop"));
-}
-
-TEST(Depths, DiamondsCountTheLongestChain) {
-  Graph g;
-  RecordingNode* bottom = g.Add("bottom");
-  RecordingNode* left = g.Add("left");
-  RecordingNode* right = g.Add("right");
-  RecordingNode* detour = g.Add("detour");
-  RecordingNode* top = g.Add("top");
-  left->AddDependency(bottom);
-  right->AddDependency(bottom);
-  detour->AddDependency(right);
-  top->AddDependency(left);
-  top->AddDependency(detour);
-
-  EXPECT_EQ(bottom->DependencyDepth(), 0);
-  EXPECT_EQ(left->DependencyDepth(), 1);
-  EXPECT_EQ(detour->DependencyDepth(), 2);
-  EXPECT_EQ(top->DependencyDepth(), 3);  // via detour, not left
-  EXPECT_EQ(top->DependentDepth(), 0);
-  EXPECT_EQ(left->DependentDepth(), 1);
-  EXPECT_EQ(right->DependentDepth(), 2);
-  EXPECT_EQ(bottom->DependentDepth(), 3);  // via right and detour
-
-  // A new edge invalidates the cached depths of both ends.
-  RecordingNode* under = g.Add("under");
-  bottom->AddDependency(under);
-  EXPECT_EQ(bottom->DependencyDepth(), 1);
-  EXPECT_EQ(under->DependentDepth(), 4);
+  BreakDependencyCycles(all);
+  Executor executor(2, false);
+  StartRun(all, &executor);
+  Names reports = {CycleReport({a, b}, 1), CycleReport({selfish}, 0), CycleReport(ring, 999)};
+  EXPECT_EQ(log.Messages("warning"), reports);
+  EXPECT_EQ(log.Messages("alert"), reports);
+  EXPECT_TRUE(b->Dependencies().empty());
+  EXPECT_LT(b->started.end, a->started.begin);
+  Names order = record.Order();
+  EXPECT_EQ(order.size(), 1003u);
+  EXPECT_LT(std::find(order.begin(), order.end(), ring.back()->Name()),
+            std::find(order.begin(), order.end(), ring.front()->Name()));
 }
 
 }  // namespace
