@@ -1,110 +1,72 @@
-// The event-poll loop: readiness callbacks, removal, periodic registrations
-// and wake-ups from another thread, on real pipes.
-#include <gtest/gtest.h>
+#include "host/poll.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
 
-#include "host/poll.h"
-
 namespace {
 
+// Its callback reads a byte and sets the exit flag after `stopAfter` calls.
 struct Pipe {
   Pipe() { EXPECT_EQ(0, pipe2(fd, O_CLOEXEC)); }
   ~Pipe() {
     close(fd[0]);
     close(fd[1]);
   }
-  void Put() { EXPECT_EQ(1, write(fd[1], "x", 1)); }
+  static void ReadOne(void* data) {
+    Pipe* p = static_cast<Pipe*>(data);
+    char byte;
+    EXPECT_EQ(1, read(p->fd[0], &byte, 1));
+    if (++p->calls >= p->stopAfter) p->exit = true;
+  }
+  int Register(int flags) {
+    return Poll_Callback(POLL_CS_MAIN, flags, ReadOne, this, POLL_DEVICE, fd[0], nullptr);
+  }
+  int Remove(int flags) { return Poll_CallbackRemove(POLL_CS_MAIN, flags, ReadOne, this, POLL_DEVICE); }
   int fd[2];
+  int calls = 0, stopAfter = 1;
+  bool exit = false;
 };
-
-// Reads one byte from the pipe, counts the call, and asks the loop to leave
-// after `stopAfter` calls.
-struct Reader {
-  int fd;
-  int calls = 0;
-  int stopAfter = 1;
-  bool* exit = nullptr;
-};
-
-void ReadOne(void* data) {
-  Reader* r = static_cast<Reader*>(data);
-  char byte;
-  EXPECT_EQ(1, read(r->fd, &byte, 1));
-  if (++r->calls >= r->stopAfter && r->exit != nullptr) *r->exit = true;
-}
 
 constexpr int kPeriodic = POLL_FLAG_READ | POLL_FLAG_PERIODIC;
 
-TEST(PollTest, RejectsInvalidRegistrations) {
-  Pipe p;
-  Reader r{p.fd[0]};
+// Both pipes are ready from the start: the one-shot callback runs once, the
+// periodic one on every readiness until it sets the flag.
+TEST(Poll, CallbacksRunOnReadinessUntilTheFlagIsSet) {
   Poll_InitDefault();
-  int lock = 0;
-  EXPECT_EQ(-1, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, -1, nullptr));
-  EXPECT_EQ(-1, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, 1, p.fd[0], nullptr));
-  EXPECT_EQ(-1, Poll_Callback(POLL_CS_MAIN, POLL_FLAG_PERIODIC, ReadOne, &r, POLL_DEVICE,
-                              p.fd[0], nullptr));
-  EXPECT_EQ(-1, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, p.fd[0], &lock));
-  EXPECT_EQ(0, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, p.fd[0], nullptr));
-  EXPECT_EQ(-1, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, p.fd[0], nullptr));
-  EXPECT_EQ(1, Poll_CallbackRemove(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE));
-  EXPECT_EQ(0, Poll_CallbackRemove(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE));
-}
-
-TEST(PollTest, PeriodicCallbackRunsForEveryReadinessUntilTheFlagIsSet) {
-  Pipe p;
-  bool exit = false;
-  Reader r{p.fd[0], 0, 3, &exit};
-  Poll_InitDefault();
-  ASSERT_EQ(0, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, p.fd[0], nullptr));
-  for (int i = 0; i < 3; ++i) p.Put();
-  Poll_Loop(1, &exit, POLL_CLASS_MAIN);
-  EXPECT_EQ(3, r.calls);
-  EXPECT_EQ(1, Poll_CallbackRemove(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE));
-}
-
-TEST(PollTest, OneShotCallbackIsRemovedAfterItsCall) {
-  Pipe p;
-  Reader r{p.fd[0]};
-  Poll_InitDefault();
-  ASSERT_EQ(0, Poll_Callback(POLL_CS_MAIN, POLL_FLAG_READ, ReadOne, &r, POLL_DEVICE, p.fd[0],
-                             nullptr));
-  p.Put();
+  Pipe periodic, once;
+  periodic.stopAfter = 3;
+  ASSERT_EQ(0, periodic.Register(kPeriodic));
+  EXPECT_EQ(-1, periodic.Register(kPeriodic));  // already registered
+  ASSERT_EQ(0, once.Register(POLL_FLAG_READ));
+  EXPECT_TRUE(write(periodic.fd[1], "xxxx", 4) == 4 && write(once.fd[1], "xx", 2) == 2);
+  Poll_Loop(1, &periodic.exit, POLL_CLASS_MAIN);
+  EXPECT_EQ(3, periodic.calls);
+  EXPECT_EQ(1, once.calls);
+  EXPECT_EQ(0, once.Remove(POLL_FLAG_READ));
+  EXPECT_EQ(1, periodic.Remove(kPeriodic));
+  // A descriptor found closed is dropped instead of being reported forever.
+  ASSERT_EQ(0, once.Register(kPeriodic));
+  close(once.fd[0]);
+  once.fd[0] = -1;
   Poll_Loop(0, nullptr, POLL_CLASS_MAIN);
-  EXPECT_EQ(1, r.calls);
-  EXPECT_EQ(0, Poll_CallbackRemove(POLL_CS_MAIN, POLL_FLAG_READ, ReadOne, &r, POLL_DEVICE));
+  EXPECT_EQ(0, once.Remove(kPeriodic));
 }
 
-TEST(PollTest, NotifyChangeMakesAWaitingLoopSeeANewRegistration) {
-  Pipe p;
-  bool exit = false;  // written by the callback, on the loop's own thread
-  Reader r{p.fd[0], 0, 1, &exit};
+// The loop starts with nothing registered and can only learn of the
+// registration through the wake-up.
+TEST(Poll, NotifyChangeMakesAWaitingLoopSeeANewRegistration) {
   Poll_InitDefault();
-  // The loop starts with nothing registered; it can only learn of the
-  // registration below through the wake-up.
-  std::thread loop([&exit] { Poll_Loop(1, &exit, POLL_CLASS_MAIN); });
-  ASSERT_EQ(0, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, p.fd[0], nullptr));
+  Pipe p;
+  std::thread loop([&p] { Poll_Loop(1, &p.exit, POLL_CLASS_MAIN); });
+  ASSERT_EQ(0, p.Register(kPeriodic));
   Poll_NotifyChange(POLL_CS_MAIN);
-  p.Put();
+  EXPECT_EQ(1, write(p.fd[1], "x", 1));
   loop.join();
-  EXPECT_EQ(1, r.calls);
-  EXPECT_EQ(1, Poll_CallbackRemove(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE));
-}
-
-TEST(PollTest, ClosedDescriptorIsDroppedInsteadOfSpinning) {
-  int fd[2];
-  ASSERT_EQ(0, pipe2(fd, O_CLOEXEC));
-  Reader r{fd[0]};
-  Poll_InitDefault();
-  ASSERT_EQ(0, Poll_Callback(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE, fd[0], nullptr));
-  close(fd[0]);
-  close(fd[1]);
-  Poll_Loop(0, nullptr, POLL_CLASS_MAIN);
-  EXPECT_EQ(0, r.calls);
-  EXPECT_EQ(0, Poll_CallbackRemove(POLL_CS_MAIN, kPeriodic, ReadOne, &r, POLL_DEVICE));
+  EXPECT_EQ(1, p.calls);
+  EXPECT_EQ(1, p.Remove(kPeriodic));
 }
 
 }  // namespace
