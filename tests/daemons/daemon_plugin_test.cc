@@ -6,25 +6,15 @@
 
 #include "daemons/script_root.h"
 #include "plugins/exception.h"
-#include "runcontrol/settings.h"
 #include "support/log_capture.h"
 
 namespace bootcrank {
 namespace {
 
 using testing::LogCapture;
-using testing::ScriptRoot;
 
 class DaemonPluginTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Settings::Instance().daemonWait = true;
-    Settings::Instance().daemonWaitTimeout = 10;
-  }
-  void TearDown() override {
-    Settings::Instance().daemonWait = false;
-    Settings::Instance().daemonWaitTimeout = 40;
-  }
   // A daemon whose init script appends its argument to /calls and exits
   // `code`. Daemons join the process-wide graph, which keeps plain pointers
   // to its nodes: like every plugin, they live until the process ends.
@@ -43,7 +33,7 @@ class DaemonPluginTest : public ::testing::Test {
     return "nothing thrown";
   }
 
-  ScriptRoot root_;
+  testing::ScriptRoot root_;
   std::string script_;
 };
 
@@ -93,7 +83,6 @@ TEST_F(DaemonPluginTest, DeactivateWritesTheKernelLogAndSwallowsAFailedStop) {
 TEST_F(DaemonPluginTest, UnsupportedOperationsAreNotImplemented) {
   LegacyDaemonPlugin& plugin = Daemon("ntpd", 0, 27);
   DaemonPlugin bare("bare", 27, 3);
-  EXPECT_FALSE(plugin.UsesHostProfile());
   EXPECT_EQ("method `LegacyDaemonPlugin::ApplyHostProfile' is not implemented",
             Thrown<NotImplementedException>([&] { plugin.ApplyHostProfile(); }));
   EXPECT_EQ("method `DaemonPlugin::ApplyHostProfile' is not implemented",

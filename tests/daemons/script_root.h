@@ -1,12 +1,9 @@
-// A scratch host root for the daemon and ForkExec tests: BOOTCRANK_ROOT points
+// A scratch host root for the daemon tests: BOOTCRANK_ROOT points
 // at it while the object lives; dev/log and dev/kmsg are plain files in it.
 #ifndef BOOTCRANK_TESTS_DAEMONS_SCRIPT_ROOT_H_
 #define BOOTCRANK_TESTS_DAEMONS_SCRIPT_ROOT_H_
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <boost/filesystem.hpp>
 #include <fstream>
@@ -48,14 +45,6 @@ class ScriptRoot {
  private:
   std::string root_;
 };
-
-// Kills and reaps a child that a test left running.
-inline void KillAndReap(pid_t pid) {
-  if (pid <= 1) return;
-  kill(pid, SIGKILL);
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
 
 }  // namespace testing
 }  // namespace bootcrank
