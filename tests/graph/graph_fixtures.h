@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "graph/executor.h"
 #include "graph/graph_lock.h"
 #include "graph/node.h"
 #include "plugins/plugin.h"

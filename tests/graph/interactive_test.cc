@@ -43,25 +43,17 @@ std::string Redraw(int lit) { return "\r" + Menu(lit) + "\n"; }
 
 bool KeysAreRaw(const struct termios& t) { return (t.c_lflag & (ICANON | ECHO)) == 0; }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+std::string Result(const std::string& out) { return out.substr(std::min(out.rfind("RESULT "), out.size())); }
 
 // A plugin activation in the child: whether the plugin ran, whether start
 // and end times were recorded, and the state the prompt left behind.
-struct Probe : Plugin {
-  Probe() : Plugin("probe") {}
-  void Start() override { started = true; }
-  bool UsesHostProfile() override { return false; }
-  void ApplyHostProfile() override {}
-  bool started = false;
-};
 int Activate() {
-  Probe probe;
+  RunRecord record;
+  RecordingPlugin probe("probe", &record);
   probe.Activate(nullptr);
   struct termios t;
   bool known = tcgetattr(STDIN_FILENO, &t) == 0;
-  printf("RESULT started=%d times=%d%d interactive=%d echo=%d icanon=%d\n", probe.started,
+  printf("RESULT started=%d times=%d%d interactive=%d echo=%d icanon=%d\n", probe.started.runs.load(),
          probe.ActivationStart().seconds != 0, probe.ActivationEnd().seconds != 0,
          Settings::Instance().interactive, known && (t.c_lflag & ECHO),
          known && (t.c_lflag & ICANON));
@@ -110,7 +102,7 @@ TEST_F(InteractivePrompt, KeysRedrawTheMenuAndAct) {
     const std::string& out = session->Output();
     EXPECT_EQ(out.rfind(Prompt("probe"), 0), 0u) << out;
     EXPECT_NE(out.find(Redraw(c.lit)), std::string::npos) << out;
-    EXPECT_TRUE(EndsWith(out, std::string("RESULT ") + c.result + "\n")) << out;
+    EXPECT_EQ(Result(out), std::string("RESULT ") + c.result + "\n") << out;
     bool skipped = c.lit == 3;
     EXPECT_EQ(skipped, out.find("skipping plugin probe (interactive mode request)") != std::string::npos);
     EXPECT_EQ(skipped, out.find("executing start plugin: probe") == std::string::npos) << out;
@@ -130,16 +122,14 @@ TEST_F(InteractivePrompt, TroubleshootRunsAShellOnTheTerminalThenExecutes) {
   size_t ran = out.find("shell-42-ran");
   ASSERT_NE(ran, std::string::npos) << out;
   EXPECT_NE(out.find("\033[2K", ran), std::string::npos) << out;  // the shell's line erased
-  EXPECT_TRUE(EndsWith(out, "RESULT started=1 times=11 interactive=1 echo=1 icanon=1\n")) << out;
+  EXPECT_EQ(Result(out), "RESULT started=1 times=11 interactive=1 echo=1 icanon=1\n") << out;
 }
 
 TEST_F(InteractivePrompt, RequiresListPostponesTheFirstQuestion) {
   auto session = Start({"a", "b", "a"}, [] {
     for (const char* name : {"a", "x", "b", "y"}) {
-      InteractiveOutcome outcome = InteractiveStep(name);
-      printf("after %s: %s remaining=%zu\n", name,
-             outcome == InteractiveOutcome::kSkip ? "skip" : "go-on",
-             Settings::Instance().interactiveRequires.size());
+      if (InteractiveStep(name) != InteractiveOutcome::kGoOn) return 1;
+      printf("%s:%zu\n", name, Settings::Instance().interactiveRequires.size());
       fflush(stdout);
     }
     return 0;
@@ -147,9 +137,7 @@ TEST_F(InteractivePrompt, RequiresListPostponesTheFirstQuestion) {
   ASSERT_TRUE(session->WaitForSettings(KeysAreRaw));
   session->Send("e");
   ASSERT_EQ(session->Finish(), 0);
-  EXPECT_EQ(session->Output(), "after a: go-on remaining=1\nafter x: go-on remaining=1\n"
-                               "after b: go-on remaining=0\n" + Prompt("y") + "\033[?25h" + Redraw(1) +
-                                   "after y: go-on remaining=0\n");
+  EXPECT_EQ(session->Output(), "a:1\nx:1\nb:0\n" + Prompt("y") + "\033[?25h" + Redraw(1) + "y:0\n");
 }
 
 }  // namespace
