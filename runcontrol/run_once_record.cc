@@ -39,11 +39,17 @@ void ReadRunOnceRecord(std::istream& in, std::set<std::string>& runOnceSet) {
     char head[32] = {0};
     in.read(head, kPrefixLength);
     if (std::memcmp(head, kPrefix, kPrefixLength) != 0) return;
+    // The keys count only once the whole record has been read without an
+    // error: a gzip stream proves itself intact (check sum, length) only at
+    // its end, after every key has already come out of it.
+    std::set<std::string> keys;
     std::string piece;
     while (std::getline(in, piece, ',')) {
       std::string key = Trimmed(piece);
-      if (!key.empty()) runOnceSet.insert(key);
+      if (!key.empty()) keys.insert(key);
     }
+    if (in.bad()) return;
+    runOnceSet.insert(keys.begin(), keys.end());
   } catch (...) {
     // A damaged record counts as no record.
   }
