@@ -1,10 +1,11 @@
 #include "support/sandbox.h"
 
+#include "host/process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -26,24 +28,19 @@ namespace testing {
 
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
+namespace fs = std::filesystem;
+
+int DecodeStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
+std::runtime_error SystemError(const std::string& what) {
+  return std::runtime_error(what + ": " + strerror(errno));
 }
 
 // Asks an executor process serving in `root` to stop, so that no test leaves
-// one behind. Ignores every failure: usually nothing is listening.
+// one behind. Usually nothing is listening.
 void StopExecutor(const std::string& root) {
   std::string path = root + "/var/run/quarro/bootcrankExecutor.sock";
-  struct sockaddr_un address;
-  memset(&address, 0, sizeof address);
+  struct sockaddr_un address = {};
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return;
   memcpy(address.sun_path, path.c_str(), path.size());
@@ -62,24 +59,16 @@ void StopExecutor(const std::string& root) {
 
 int Shell(const std::string& command) {
   int status = system(command.c_str());
-  if (status == -1) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + WTERMSIG(status);
+  return status == -1 ? -1 : DecodeStatus(status);
 }
 
 Sandbox::Sandbox() {
   const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                        "/bcsb-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) {
-    throw std::runtime_error(std::string("mkdtemp: ") + strerror(errno));
-  }
-  root_ = buffer.data();
-  std::string stage = BOOTCRANK_STAGE;
-  if (!stage.empty() && Shell("cp -a " + Quote(stage) + "/. " + Quote(root_) + "/") != 0) {
-    throw std::runtime_error("cannot copy the staged install from " + stage);
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bcsb-XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) throw SystemError("mkdtemp");
+  root_ = pattern;
+  if (*BOOTCRANK_STAGE != '\0') {
+    fs::copy(BOOTCRANK_STAGE, root_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   }
   for (const char* dir : {"/dev", "/var/log", "/var/run/quarro", "/bootbank",
                           "/etc/quarro/bootcrank", "/usr/libexec/bootcrank/plugins"}) {
@@ -91,45 +80,42 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
   StopExecutor(root_);
-  Shell("rm -rf " + Quote(root_));
+  Remove("");
 }
 
+// Like mkdir -p and rm -rf: a failure shows in what the test does next.
 void Sandbox::MakeDirectory(const std::string& absolute) const {
-  Shell("mkdir -p " + Quote(Path(absolute)));
+  std::error_code ignored;
+  fs::create_directories(Path(absolute), ignored);
 }
 
 void Sandbox::Remove(const std::string& absolute) const {
-  Shell("rm -rf " + Quote(Path(absolute)));
+  std::error_code ignored;
+  fs::remove_all(Path(absolute), ignored);
 }
 
-void Sandbox::WriteFile(const std::string& absolute, const std::string& content,
-                        mode_t mode) const {
+void Sandbox::WriteFile(const std::string& absolute, const std::string& content, mode_t mode) const {
+  MakeDirectory(absolute.substr(0, absolute.rfind('/')));
   std::string path = Path(absolute);
-  std::string dir = path.substr(0, path.rfind('/'));
-  Shell("mkdir -p " + Quote(dir));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);
-  chmod(path.c_str(), mode);
+  fs::permissions(path, static_cast<fs::perms>(mode));
 }
 
 std::string Sandbox::ReadFile(const std::string& absolute) const {
-  std::ifstream in(Path(absolute), std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(Path(absolute), std::ios::binary).rdbuf();
   return text.str();
 }
 
-bool Sandbox::Exists(const std::string& absolute) const {
-  struct stat st;
-  return lstat(Path(absolute).c_str(), &st) == 0;
-}
+bool Sandbox::Exists(const std::string& absolute) const { return fs::exists(fs::symlink_status(Path(absolute))); }
 
 std::vector<std::string> Sandbox::Environment(const std::vector<std::string>& extra) const {
-  std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_};
   const char* path = getenv("PATH");
-  env.push_back(std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin"));
+  std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_,
+                                  std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin")};
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
@@ -142,50 +128,41 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, int timeoutSeconds,
   return RunProcess(argv, &env, timeoutSeconds);
 }
 
-RunResult RunProcess(const std::vector<std::string>& argv,
-                     const std::vector<std::string>* env, int timeoutSeconds) {
-  RunResult result;
+RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
+                     int timeoutSeconds) {
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    throw std::runtime_error(std::string("pipe: ") + strerror(errno));
-  }
-  std::vector<char*> args;
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw SystemError("pipe");
+  std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  std::vector<char*> envp;
-  if (env != nullptr) {
-    for (const std::string& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
-  }
+  for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(const_cast<char*>((*env)[i].c_str()));
   envp.push_back(nullptr);
-
   pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
+  if (pid < 0) throw SystemError("fork");
   if (pid == 0) {
     setpgid(0, 0);
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
+    dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (env != nullptr) {
-      execve(args[0], args.data(), envp.data());
-    } else {
-      execv(args[0], args.data());
-    }
+    // Only the standard streams: whatever the test runner left open must
+    // not reach the program, so that what its children inherit is its own.
+    host::CloseDescriptorsFrom(3);
+    execve(args[0], args.data(), env != nullptr ? envp.data() : environ);
     _exit(127);
   }
   close(out[1]);
   close(err[1]);
 
+  RunResult result;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  bool exited = false, killed = false;
+  bool exited = false;
   int status = 0;
-  while (open > 0) {
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
     int n = poll(fds, 2, 100);
     if (n < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2 && n > 0; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[65536];
       ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
@@ -194,30 +171,23 @@ RunResult RunProcess(const std::vector<std::string>& argv,
       } else if (got == 0 || errno != EINTR) {
         close(fds[i].fd);
         fds[i].fd = -1;
-        --open;
       }
     }
-    if (!exited && waitpid(pid, &status, WNOHANG) == pid) exited = true;
+    if (!exited) exited = waitpid(pid, &status, WNOHANG) == pid;
     // A descendant (a daemon) may keep a pipe open after the program ended;
     // once the program is gone and the pipes are quiet, stop reading.
     if (exited && n == 0) break;
     if (!exited && std::chrono::steady_clock::now() > deadline) {
       kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
-      killed = true;
-      waitpid(pid, &status, 0);
-      exited = true;
+      exited = waitpid(pid, &status, 0) == pid;
     }
   }
   for (auto& p : fds) {
     if (p.fd >= 0) close(p.fd);
   }
   if (!exited) waitpid(pid, &status, 0);
-  if (killed || WIFSIGNALED(status)) {
-    result.status = 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL);
-  } else {
-    result.status = WEXITSTATUS(status);
-  }
+  result.status = DecodeStatus(status);
   return result;
 }
 
