@@ -1,29 +1,12 @@
-# Assertions for the packaging tests: each failed check is reported and
-# counted, and `finish` ends the test with the verdict.
+# Assertions for the packaging tests: failed checks are reported and counted.
 failures=0
-
-# check <what> <expected> <actual>
-check() {
-  if [[ $2 != "$3" ]]; then
-    printf 'FAIL: %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3" >&2
-    failures=$((failures + 1))
-  fi
+check() {  # check <what> <expected> <actual>
+  [[ $2 == "$3" ]] && return
+  printf 'FAIL: %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3" >&2
+  failures=$((failures + 1))
 }
-
-# check_true <what> <command...>: the command must succeed.
-check_true() {
-  local what=$1
-  shift
-  if ! "$@"; then
-    printf 'FAIL: %s (command: %s)\n' "$what" "$*" >&2
-    failures=$((failures + 1))
-  fi
-}
-
+yes_if() { "$@" >/dev/null 2>&1 && echo yes; }  # "yes" when the command succeeds
 finish() {
-  if ((failures > 0)); then
-    echo "$failures check(s) failed" >&2
-    exit 1
-  fi
+  ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }
   echo "all checks passed"
 }
