@@ -16,12 +16,9 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  // Everything written so far.
-  std::string Text() const;
-  // The message texts of the records with `tag` ("error", "warning",
-  // "info", "alert", ...), without the trailing newline, in order.
+  std::string Text() const;  // everything written so far
+  // The messages (without the trailing newline) of the records with `tag`.
   std::vector<std::string> Messages(const std::string& tag) const;
-  // True when some record has exactly this tag and message.
   bool Has(const std::string& tag, const std::string& message) const;
 
  private:
@@ -29,13 +26,12 @@ class LogCapture {
   int file_;
 };
 
-// A parsed log record line: "<time> <identity>[<pid>]: <tag>: <message>".
+// A record line "<time> <identity>[<pid>]: <tag>: <message>"; its message
+// goes on over the following lines that do not start like a record.
 struct LogLine {
   std::string tag;
   std::string message;
 };
-// Splits standard output into records; a record's message may span several
-// lines (until the next line that starts like a record).
 std::vector<LogLine> ParseLogRecords(const std::string& text);
 
 }  // namespace testing
