@@ -71,18 +71,6 @@ TEST_F(NativePluginTest, Version1WithNullPointers) {
   p->Start();
 }
 
-TEST_F(NativePluginTest, Version2RunsTheHostProfileSlot) {
-  NativePlugin* p = nullptr;
-  ASSERT_EQ("loaded", Load("profile", R"(
-    static int Apply(void) { return fopen(")" + root_.Path("applied") + R"(", "w") == NULL; }
-    const struct bootcrank_metadata metadata = {2, NULL, NULL};
-    const struct bootcrank_operations operations = {NULL, Apply};
-  )", &p));
-  EXPECT_TRUE(p->UsesHostProfile());
-  p->ApplyHostProfile();
-  EXPECT_TRUE(boost::filesystem::exists(root_.Path("applied")));
-}
-
 TEST_F(NativePluginTest, LoadFailures) {
   for (int version : {0, 5}) {
     std::string name = "bad" + std::to_string(version);
@@ -101,18 +89,22 @@ TEST_F(NativePluginTest, LoadFailures) {
   EXPECT_GT(text.size(), expected.size());  // dlerror's text
 }
 
-TEST_F(NativePluginTest, ExitStatusBecomesTheResult) {
+TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
   NativePlugin* p = nullptr;
   ASSERT_EQ("loaded", Load("status", R"(
+    static int Apply(void) { return fopen(")" + root_.Path("applied") + R"(", "w") == NULL; }
     static int Start(void) {
       int n = 99;
       FILE *f = fopen(")" + root_.Path("status") + R"(", "r");
       if (f != NULL && fscanf(f, "%d", &n) == 1 && n < 0) raise(-n);
       return n;
     }
-    const struct bootcrank_metadata metadata = {1, NULL, NULL};
-    const struct bootcrank_operations operations = {Start, NULL};
+    const struct bootcrank_metadata metadata = {2, NULL, NULL};
+    const struct bootcrank_operations operations = {Start, Apply};
   )", &p));
+  EXPECT_TRUE(p->UsesHostProfile());
+  p->ApplyHostProfile();
+  EXPECT_TRUE(boost::filesystem::exists(root_.Path("applied")));
   for (const auto& [status, result] : std::vector<std::pair<std::string, std::string>>{
            {"0", "ok"},
            {"2", "status->start() failed: exited with code 2"},

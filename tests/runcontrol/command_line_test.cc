@@ -86,10 +86,8 @@ TEST(CommandLineTest, CombinationRules) {
            {{"--daemon", "--method=restart"}, Combination::kInvalid},
            {{"--daemon"}, Combination::kInvalid},
            {{"--daemon", "--method=start", "--plugin=x"}, Combination::kInvalid},
-           {{"--daemon", "--method=start", "--init"}, Combination::kInvalid},
            {{"--daemon", "--method=start", "--interactive"}, Combination::kInvalid},
            {{"--daemon", "--method=start", "--dump-dependency-tree"}, Combination::kValid},
-           {{"--invoke", "--method=start"}, Combination::kInvokeIncomplete},
            {{"--invoke", "--plugin=a.json"}, Combination::kInvokeIncomplete},
            {{"--invoke", "--plugin=a.json", "--method=start", "--init"}, Combination::kValid}}) {
     Parsed p = Parse(args);

