@@ -1,13 +1,14 @@
-// Helpers for end-to-end tests that read the program's log records and its
-// boot profiling log.
+// Helpers for end-to-end tests: a run's log records and its profiling log.
 #ifndef BOOTCRANK_TESTS_E2E_RUN_RECORDS_H_
 #define BOOTCRANK_TESTS_E2E_RUN_RECORDS_H_
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "support/log_capture.h"
+#include "support/sandbox.h"
 
 namespace bootcrank {
 namespace testing {
@@ -21,20 +22,22 @@ inline std::vector<std::string> Messages(const std::string& out, const std::stri
   return messages;
 }
 
-// A JSON descriptor (interface version 3) whose start command leaves the
-// marker file /var/run/quarro/<marker>.ran below the host root.
+inline bool HasRecord(const std::string& out, const std::string& tag, const std::string& text) {
+  auto all = Messages(out, tag);
+  return std::find(all.begin(), all.end(), text) != all.end();
+}
+
+// A JSON descriptor whose start command leaves /var/run/quarro/<marker>.ran.
 inline std::string MarkingDescriptor(const std::string& marker,
                                      const std::string& extraMetadata = "") {
   return "{\"metadata\": {\"version\": 3, \"requires\": [], \"provides\": [],"
-         " \"run_once\": false, \"plugin_version\": \"1\"" +
-         extraMetadata +
+         " \"run_once\": false, \"plugin_version\": \"1\"" + extraMetadata +
          "},\n \"operations\": {\"start\": [\"file write --path=/var/run/quarro/" + marker +
          ".ran --content=ran\"]}}\n";
 }
 
-// The profiling log with every time stamp of the run replaced by "<T>" (the
-// zero time, which never-run plugins show, is kept) and the uptime by "<U>",
-// so that a whole log can be compared with a literal.
+// The profiling log with each time stamp of the run replaced by "<T>" (the
+// zero time of never-run plugins is kept) and the uptime by "<U>".
 inline std::string NormalisedProfilingLog(const std::string& log) {
   static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6})");
   static const std::regex uptime(R"(^HVKernel Initialization Time: \d*000000\n)");
@@ -46,8 +49,7 @@ inline std::string NormalisedProfilingLog(const std::string& log) {
     result += it->str() == "1970-01-01 00:00:00.000000" ? it->str() : "<T>";
     last = (*it)[0].second;
   }
-  result.append(last, text.cend());
-  return result;
+  return result.append(last, text.cend());
 }
 
 }  // namespace testing
