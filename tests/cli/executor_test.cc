@@ -1,6 +1,7 @@
 // The executor process over its real socket, with its dispatcher and the core
 // extension, in a temporary BOOTCRANK_ROOT holding the core and probe modules.
 // Teardown checks, by pid, that no executor started in the root outlives it.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -32,9 +33,19 @@ inline size_t Count(const std::vector<std::string>& messages, const std::string&
 }
 
 // Running and not a zombie.
+// A process counts as gone once no thread of it runs. Its main thread turns
+// zombie first while the others are still exiting, and the descriptors they
+// share (the listening socket) close only with the last of them.
 inline bool ProcessAlive(pid_t pid) {
   std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
-  return pid > 1 && !stat.empty() && stat.find(") Z ") == std::string::npos;
+  if (pid <= 1 || stat.empty()) return false;
+  if (stat.find(") Z ") == std::string::npos) return true;
+  DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+  if (tasks == nullptr) return false;
+  int threads = 0;
+  while (struct dirent* entry = readdir(tasks)) threads += entry->d_name[0] != '.';
+  closedir(tasks);
+  return threads > 1;
 }
 
 inline bool AwaitExit(pid_t pid) {
