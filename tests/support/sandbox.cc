@@ -116,6 +116,10 @@ std::vector<std::string> Sandbox::Environment(const std::vector<std::string>& ex
   const char* path = getenv("PATH");
   std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_,
                                   std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin")};
+  // A sanitizer build's program runs with the options the suite was given.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
