@@ -30,17 +30,13 @@ struct RunRecord {
   std::atomic<uint64_t> clock{0};
   std::mutex mutex;
   std::vector<std::string> order;
-  std::vector<std::string> Order() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return order;
-  }
 };
 
 // Stamps around one kind of work: a dependency's `end` precedes `begin`.
 struct Stamps {
   std::atomic<int> runs{0};
   uint64_t begin = 0, end = 0;
-  void Work(RunRecord* record, const std::string& name, bool fail) {
+  void Work(RunRecord* record, const std::string& name, bool fail = false) {
     ++runs;
     {
       std::lock_guard<std::mutex> lock(record->mutex);
@@ -53,8 +49,7 @@ struct Stamps {
 };
 
 struct RecordingNode : Node {
-  RecordingNode(const std::string& name, RunRecord* record, uint32_t executionClass = 1,
-                bool fail = false)
+  RecordingNode(const std::string& name, RunRecord* record, uint32_t executionClass, bool fail)
       : Node(name, executionClass), record(record), fail(fail) {}
   void Activate(Executor*) override { started.Work(record, Name(), fail); }
   void Deactivate(Executor*) override { stopped.Work(record, Name(), fail); }
@@ -64,11 +59,23 @@ struct RecordingNode : Node {
   Stamps started, stopped;
 };
 
+// Recording nodes owned by the test (no barriers involved).
+struct Graph {
+  RecordingNode* Add(const std::string& name, const std::vector<Node*>& dependencies = {},
+                     uint32_t executionClass = 1, bool fail = false) {
+    nodes.push_back(std::make_unique<RecordingNode>(name, &record, executionClass, fail));
+    for (Node* dependency : dependencies) nodes.back()->AddDependency(dependency);
+    return nodes.back().get();
+  }
+  RunRecord record;
+  std::vector<std::unique_ptr<RecordingNode>> nodes;
+};
+
 // Goes through the real plugin activation: use it under a ScratchHostRoot.
 struct RecordingPlugin : Plugin {
   RecordingPlugin(const std::string& name, RunRecord* record, uint32_t executionClass = 1)
       : Plugin(name, executionClass), record(record) {}
-  void Start() override { started.Work(record, Name(), false); }
+  void Start() override { started.Work(record, Name()); }
   bool UsesHostProfile() override { return false; }
   void ApplyHostProfile() override {}
   RunRecord* record;
@@ -103,10 +110,6 @@ struct ScratchHostRoot {
   ~ScratchHostRoot() {
     unsetenv("BOOTCRANK_ROOT");
     Shell("rm -rf '" + path + "'");
-  }
-  std::string KernelLog() const {
-    std::ifstream in(path + "/dev/kmsg");
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   std::string path;
 };
