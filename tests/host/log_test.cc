@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "host/host_control.h"
-#include "host/host_root.h"
 #include "runcontrol/logging.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
@@ -29,41 +28,28 @@ TEST(Log, RecordsHaveTimeIdentityPidTagAndOneNewline) {
   screen.ProgressText("progressing");
   screen.StatusText("");  // writes nothing
   screen.StatusText("state");
-  std::regex record(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z bootcrank\[)" +
-                    std::to_string(getpid()) + R"(\]: (\w+): (.*)\n(\n?))");
-  std::string text = capture.Text();
-  std::vector<std::string> found;
-  for (std::sregex_iterator it(text.begin(), text.end(), record), end; it != end; ++it)
-    found.push_back((*it)[1].str() + "=" + (*it)[2].str() + (*it)[3].str());
-  EXPECT_EQ(found, (std::vector<std::string>{"error=first 1", "info=second\n", "warning=third w",
-                                             "alert=raised", "progress=progressing",
-                                             "status=state"}))
-      << text;
+  std::regex head(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z bootcrank\[)" + std::to_string(getpid()) + R"(\]: )");
+  EXPECT_EQ(std::regex_replace(capture.Text(), head, ""),
+            "error: first 1\ninfo: second\n\nwarning: third w\nalert: raised\nprogress: progressing\nstatus: state\n");
 }
 
 TEST(Log, ConcurrentRecordsNeverInterleave) {
   testing::LogCapture capture;
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) Log_Level(kLogInfo, "%d %s\n", i, std::string(100, 'a' + t).c_str());
+  for (char c : {'a', 'b', 'c', 'd'}) {
+    threads.emplace_back([c] {
+      for (int i = 0; i < 200; ++i) Log_Level(kLogInfo, "%s\n", std::string(100, c).c_str());
     });
   }
   for (auto& thread : threads) thread.join();
   std::vector<std::string> messages = capture.Messages("info");
   ASSERT_EQ(messages.size(), 800u);
-  for (const std::string& m : messages) EXPECT_TRUE(std::regex_match(m, std::regex(R"(\d+ ([a-d])\1{99})"))) << m;
+  for (const std::string& m : messages) EXPECT_EQ(m, std::string(100, m[0]));
 }
 
-// Only an absolute root prefixes host paths. The kernel log gets one line per
-// call in <root>/dev/kmsg; without the device, syslog instead (not created).
-TEST(Log, HostRootAndKernelLog) {
-  const std::pair<const char*, const char*> cases[] = {
-      {nullptr, "/x"}, {"", "/x"}, {"relative/dir", "/x"}, {"/sandbox//", "/sandbox/x"}, {"/", "/x"}};
-  for (const auto& [root, expected] : cases) {
-    root ? setenv("BOOTCRANK_ROOT", root, 1) : unsetenv("BOOTCRANK_ROOT");
-    EXPECT_EQ(host::HostPath("/x"), expected) << (root ? root : "unset");
-  }
+// One line per call in <root>/dev/kmsg; without the device, syslog instead
+// (the device is not created).
+TEST(Log, KernelLogGoesToKmsgElseToSyslog) {
   char dir[] = "/tmp/bclog-XXXXXX";
   std::string root = mkdtemp(dir);
   setenv("BOOTCRANK_ROOT", root.c_str(), 1);

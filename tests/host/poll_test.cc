@@ -11,22 +11,18 @@ namespace {
 // Its callback reads a byte and sets the exit flag after `stopAfter` calls.
 struct Pipe {
   Pipe() { EXPECT_EQ(0, pipe2(fd, O_CLOEXEC)); }
-  ~Pipe() {
-    close(fd[0]);
-    close(fd[1]);
-  }
+  ~Pipe() { close(fd[0]), close(fd[1]); }
   static void ReadOne(void* data) {
     Pipe* p = static_cast<Pipe*>(data);
     char byte;
     EXPECT_EQ(1, read(p->fd[0], &byte, 1));
-    if (++p->calls >= p->stopAfter) p->exit = true;
+    p->exit = ++p->calls >= p->stopAfter;
   }
   int Register(int flags) {
     return Poll_Callback(POLL_CS_MAIN, flags, ReadOne, this, POLL_DEVICE, fd[0], nullptr);
   }
   int Remove(int flags) { return Poll_CallbackRemove(POLL_CS_MAIN, flags, ReadOne, this, POLL_DEVICE); }
-  int fd[2];
-  int calls = 0, stopAfter = 1;
+  int fd[2], calls = 0, stopAfter = 1;
   bool exit = false;
 };
 
