@@ -1,13 +1,11 @@
-// The init-script listing: parsing and ordering, and discovery through a
-// listing tool in a scratch host root.
 #include "daemons/init_script_daemons.h"
 
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "daemons/script_root.h"
 #include "support/log_capture.h"
+#include "tests/runcontrol/temp_root.h"
 
 namespace bootcrank {
 namespace {
@@ -27,7 +25,7 @@ TEST(InitScriptListingTest, OrdersByPriorityStablyAndSetsMalformedLinesAside) {
 }
 
 TEST(InitScriptDiscoveryTest, StartRunsLeaveOutSyslogAndEventDaemons) {
-  testing::ScriptRoot root;
+  testing::TempRoot root;
   auto names = [](const RunList& list) {
     Strings names;
     for (Plugin* plugin : list) names.push_back(plugin->Name());

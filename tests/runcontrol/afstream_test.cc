@@ -16,10 +16,7 @@
 namespace bootcrank {
 namespace {
 
-using Names = std::set<std::string>;
-
-// The message of the runtime_error that `action` throws ("" if none).
-std::string FailureOf(const std::function<void()>& action) {
+std::string FailureOf(const std::function<void()>& action) {  // "" when nothing is thrown
   try {
     action();
   } catch (const std::runtime_error& e) {
@@ -38,21 +35,17 @@ TEST(Afstream, CommitAndReopenKeepModeAndLeaveNoTempFile) {
     out << "new\n";
     if (name != "discarded.log") out.commit();
   }
-  {
-    afstream out;
-    out.reopen(dir.Path("kept.log").c_str(), std::ios_base::out);
-    out << "x";
-    out.commit();
-  }
-  EXPECT_EQ("new\n", dir.Read("new.log"));
-  EXPECT_EQ(0600u, dir.Mode("new.log"));
-  EXPECT_EQ("new\nx", dir.Read("kept.log"));
-  EXPECT_EQ(0644u, dir.Mode("kept.log"));
-  EXPECT_EQ("old\n", dir.Read("discarded.log"));
-  EXPECT_EQ((Names{"discarded.log", "kept.log", "new.log"}), dir.List());
+  afstream reopened;
+  reopened.reopen(dir.Path("kept.log").c_str(), std::ios_base::out);
+  reopened << "x";
+  reopened.commit();
+  EXPECT_EQ((std::vector<std::string>{"new\n", "new\nx", "old\n"}),
+            (std::vector<std::string>{dir.Read("new.log"), dir.Read("kept.log"), dir.Read("discarded.log")}));
+  EXPECT_EQ((std::pair{0600u, 0644u}), (std::pair{dir.Mode("new.log"), dir.Mode("kept.log")}));
+  EXPECT_EQ((std::set<std::string>{"discarded.log", "kept.log", "new.log"}), dir.List());
 }
 
-TEST(Afstream, FailuresNameTheCause) {
+TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
   testing::TempRoot dir;
   afstream unopened;
   std::string absent = dir.Path("absent/boot.log");
@@ -66,8 +59,7 @@ TEST(Afstream, FailuresNameTheCause) {
     EXPECT_EQ(0u, failure.find("failed to write to temp file: ")) << name << ": " << failure;
   }
 
-  // A file size limit makes the flush fail part-way: the truncated file must
-  // not be put in place.
+  // A file size limit makes the flush fail part-way (EFBIG once SIGXFSZ is ignored).
   dir.Write("profile.log", "complete old log\n");
   struct rlimit saved;
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
@@ -75,7 +67,7 @@ TEST(Afstream, FailuresNameTheCause) {
   {
     afstream out;
     out.open(dir.Path("profile.log").c_str(), std::ios_base::out);
-    signal(SIGXFSZ, SIG_IGN);  // the oversized write then fails with EFBIG
+    signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {1024, saved.rlim_max};
     setrlimit(RLIMIT_FSIZE, &limit);
     out << std::string(64 * 1024, 'x');
@@ -84,8 +76,8 @@ TEST(Afstream, FailuresNameTheCause) {
     signal(SIGXFSZ, SIG_DFL);
   }
   EXPECT_EQ(std::string("failed to write to temp file: ") + std::strerror(EFBIG), message);
-  EXPECT_EQ("complete old log\n", dir.Read("profile.log").substr(0, 64));
-  EXPECT_EQ((Names{"empty.log", "profile.log"}), dir.List());
+  EXPECT_EQ("complete old log\n", dir.Read("profile.log"));
+  EXPECT_EQ((std::set<std::string>{"empty.log", "profile.log"}), dir.List());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // A scratch directory that is the host root (BOOTCRANK_ROOT) while it lives.
+// Paths are relative to it; a leading slash is allowed.
 #ifndef BOOTCRANK_TESTS_RUNCONTROL_TEMP_ROOT_H_
 #define BOOTCRANK_TESTS_RUNCONTROL_TEMP_ROOT_H_
 
@@ -6,8 +7,9 @@
 #include <sys/stat.h>
 
 #include <boost/filesystem.hpp>
-#include <boost/filesystem/string_file.hpp>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 namespace bootcrank::testing {
 
@@ -21,25 +23,32 @@ struct TempRoot {
     unsetenv("BOOTCRANK_ROOT");
     boost::filesystem::remove_all(root);
   }
-  std::string Path(const std::string& relative) const { return root + "/" + relative; }
+  std::string Path(const std::string& relative) const {
+    return root + "/" + relative.substr(relative.rfind('/', 0) == 0);
+  }
+  // Creates the parent directories.
   void Write(const std::string& relative, const std::string& content, mode_t mode = 0644) const {
-    boost::filesystem::save_string_file(Path(relative), content);
+    boost::filesystem::create_directories(boost::filesystem::path(Path(relative)).parent_path());
+    std::ofstream(Path(relative), std::ios::binary) << content;
     chmod(Path(relative).c_str(), mode);
   }
+  // An executable /bin/sh script running `body`; its full path.
+  std::string Script(const std::string& relative, const std::string& body) const {
+    Write(relative, "#!/bin/sh\n" + body + "\n", 0755);
+    return Path(relative);
+  }
   std::string Read(const std::string& relative) const {
-    std::string text;
-    boost::filesystem::load_string_file(Path(relative), text);
-    return text;
+    std::ostringstream text;
+    text << std::ifstream(Path(relative), std::ios::binary).rdbuf();
+    return text.str();
   }
   mode_t Mode(const std::string& relative) const {
     struct stat st = {};
     return stat(Path(relative).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
-  std::set<std::string> List(const std::string& relative = "") const {
+  std::set<std::string> List() const {
     std::set<std::string> names;
-    for (const auto& entry : boost::filesystem::directory_iterator(Path(relative))) {
-      names.insert(entry.path().filename().string());
-    }
+    for (const auto& entry : boost::filesystem::directory_iterator(root)) names.insert(entry.path().filename().string());
     return names;
   }
   std::string root;
