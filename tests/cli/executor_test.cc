@@ -1,43 +1,33 @@
-// The executor process over its real socket, with its dispatcher and the core
-// extension, in a temporary BOOTCRANK_ROOT holding the core and probe modules.
-// Teardown checks, by pid, that no executor started in the root outlives it.
+// The executor process over its real socket, with its dispatcher, the core and
+// probe extensions. Teardown checks, by pid, that no executor outlives the test.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "cli/hvcli_executor.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
+#include "tests/runcontrol/temp_root.h"
 
 namespace bootcrank {
 namespace testing {
 namespace {
 
-inline std::string ReadWhole(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
+size_t Count(const std::vector<std::string>& messages, const std::string& prefix) {
+  return std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
 }
 
-inline size_t Count(const std::vector<std::string>& messages, const std::string& prefix) {
-  return std::count_if(messages.begin(), messages.end(),
-                       [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
-}
-
-// Running and not a zombie.
-// A process counts as gone once no thread of it runs. Its main thread turns
-// zombie first while the others are still exiting, and the descriptors they
-// share (the listening socket) close only with the last of them.
-inline bool ProcessAlive(pid_t pid) {
-  std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
+// Gone once no thread of it runs: the main thread turns zombie first, and the
+// descriptors shared with the others (the listening socket) close with the last.
+bool ProcessAlive(pid_t pid) {
+  std::string stat;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
   if (pid <= 1 || stat.empty()) return false;
   if (stat.find(") Z ") == std::string::npos) return true;
   DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
@@ -48,12 +38,12 @@ inline bool ProcessAlive(pid_t pid) {
   return threads > 1;
 }
 
-inline bool AwaitExit(pid_t pid) {
+bool AwaitExit(pid_t pid) {
   for (int i = 0; i < 1000 && ProcessAlive(pid); ++i) usleep(10000);
   return !ProcessAlive(pid);
 }
 
-inline std::string ExecuteError(const std::string& line) {  // "" on success
+std::string ExecuteError(const std::string& line) {  // "" on success
   try {
     HvcliExecutor::Instance().Execute(line);
   } catch (const std::exception& e) {
@@ -62,22 +52,17 @@ inline std::string ExecuteError(const std::string& line) {  // "" on success
   return "";
 }
 
-inline std::string Status(int32_t status) { return std::string((const char*)&status, 4); }
+std::string Status(int32_t status) { return std::string(reinterpret_cast<const char*>(&status), 4); }
 
 class ExecutorTest : public ::testing::Test {
  protected:
   // The extension directories in registration order.
-  inline static const std::vector<std::string> kDirs{
-      "/usr/lib/quarro/hvcli", "/usr/lib/quarro/hvcli/int", "/usr/lib/quarro/hvcli/int/ext",
-      "/usr/lib/quarro/hvcli/ext"};
+  inline static const std::vector<std::string> kDirs{"/usr/lib/quarro/hvcli", "/usr/lib/quarro/hvcli/int",
+                                                     "/usr/lib/quarro/hvcli/int/ext", "/usr/lib/quarro/hvcli/ext"};
 
   void SetUp() override {
-    char pattern[] = "/tmp/bootcrank-cli-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    root_ = pattern;
-    setenv("BOOTCRANK_ROOT", pattern, 1);
-    setenv("HVCLI_PROBE_LOG", (root_ + "/probe.log").c_str(), 1);
-    ASSERT_EQ(0, Shell("cd " + root_ + " && mkdir -p var/log ." + kDirs[2] + " ." + kDirs[3]));
+    setenv("HVCLI_PROBE_LOG", root_.Path("/probe.log").c_str(), 1);
+    ASSERT_EQ(0, Shell("cd " + root_.root + " && mkdir -p var/log ." + kDirs[2] + " ." + kDirs[3]));
     Install("hvcli_core.so", kDirs[0]);
     Install("hvcli_probe.so", kDirs[0]);
   }
@@ -89,19 +74,12 @@ class ExecutorTest : public ::testing::Test {
       ADD_FAILURE() << "executor " << pid << " outlived its stop";
       kill(pid, SIGKILL);
     }
-    Shell("rm -rf " + root_);
-    unsetenv("BOOTCRANK_ROOT");
   }
 
   void Install(const std::string& module, const std::string& dir) {
-    ASSERT_EQ(0, Shell("cp " BOOTCRANK_BINARY_DIR "/cli/extension/" + module + " " + root_ + dir));
+    ASSERT_EQ(0, Shell("cp " BOOTCRANK_BINARY_DIR "/cli/extension/" + module + " " + root_.Path(dir)));
   }
-
-  std::string Probes() const { return ReadWhole(root_ + "/probe.log"); }
-  std::string SocketPath() const { return root_ + "/var/run/quarro/bootcrankExecutor.sock"; }
-  std::string ExecutorLog() const {
-    return ReadWhole(root_ + "/var/log/bootcrank-hvcli-stdout.log");
-  }
+  std::string ExecutorLog() const { return root_.Read("/var/log/bootcrank-hvcli-stdout.log"); }
   std::vector<std::string> ExecutorMessages(const std::string& tag) const {
     std::vector<std::string> out;
     for (const LogLine& line : ParseLogRecords(ExecutorLog())) {
@@ -119,27 +97,15 @@ class ExecutorTest : public ::testing::Test {
       pids.push_back(atoi(&log[log.rfind('[', at) + 1]));
     return pids;
   }
-
-  // The n-th executor (1-based), waiting (bounded) for its start record.
-  pid_t AwaitExecutor(size_t n) const {
+  pid_t AwaitExecutor(size_t n) const {  // the n-th executor (1-based)
     for (int i = 0; i < 1000 && ExecutorPids().size() < n; ++i) usleep(10000);
     std::vector<pid_t> pids = ExecutorPids();
     return pids.size() >= n ? pids[n - 1] : -1;
   }
 
-  // A connection to the control socket; -1 when nothing listens.
-  int RawConnect() const {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{AF_UNIX, {}};
-    SocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    close(fd);
-    return -1;
-  }
-
   // Sends `request` in one message and returns the whole reply.
   std::string RawRequest(const std::string& request) const {
-    int fd = RawConnect();
+    int fd = HvcliExecutor::Instance().Connect(false);
     if (fd < 0) return "<no connection>";
     if (!request.empty()) send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     shutdown(fd, SHUT_WR);
@@ -150,7 +116,7 @@ class ExecutorTest : public ::testing::Test {
     return reply;
   }
 
-  std::string root_;
+  TempRoot root_;
 };
 
 TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
@@ -159,8 +125,7 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ(Status(1), RawRequest("probe fail --first=a --second=b"));
   EXPECT_EQ(Status(0), RawRequest(""));       // an empty command line
   EXPECT_EQ(Status(1), RawRequest(" stop"));  // not a stop request: an unknown command
-  EXPECT_EQ("Executor failed executing hvcli command: no such command",
-            ExecuteError("no such command"));
+  EXPECT_EQ("Executor failed executing hvcli command: no such command", ExecuteError("no such command"));
   // Only the first 1023 bytes of a request are read and run.
   std::string request = "probe fail --second=x --first=";
   request.resize(2000, 'a');
@@ -170,11 +135,10 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ(1u, Count(errors, "execution of ' stop' failed : Unknown command or namespace: stop"));
 
   // A client that sends nothing is dropped; the request queued behind it is served.
-  int silent = RawConnect();
+  int silent = HvcliExecutor::Instance().Connect(false);
   ASSERT_GE(silent, 0);
   EXPECT_EQ("", ExecuteError("probe ok"));
-  EXPECT_EQ(1u, Count(ExecutorMessages("warning"),
-                      std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
+  EXPECT_EQ(1u, Count(ExecutorMessages("warning"), std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
   char byte;
   EXPECT_EQ(0, recv(silent, &byte, 1, 0));  // closed without a reply
   close(silent);
@@ -203,7 +167,7 @@ TEST_F(ExecutorTest, StoppedOrKilledExecutorIsReplacedOnNextExecute) {
   pid_t stopped = AwaitExecutor(1);
   HvcliExecutor::Instance().Stop();
   ASSERT_TRUE(AwaitExit(stopped));
-  ASSERT_EQ(0, access(SocketPath().c_str(), F_OK));  // its socket file stays behind
+  ASSERT_EQ(0, access(root_.Path("/var/run/quarro/bootcrankExecutor.sock").c_str(), F_OK));  // stale
   {
     LogCapture log;
     EXPECT_EQ("", ExecuteError("probe ok"));
@@ -221,85 +185,60 @@ TEST_F(ExecutorTest, StoppedOrKilledExecutorIsReplacedOnNextExecute) {
 
 TEST_F(ExecutorTest, ExecuteGivesUpAfterTenFailedResets) {
   // The socket's directory cannot be created below a regular file.
-  ASSERT_EQ(0, Shell("rm -rf '" + root_ + "/var' && touch '" + root_ + "/var'"));
+  ASSERT_EQ(0, Shell("rm -rf '" + root_.Path("/var") + "' && touch '" + root_.Path("/var") + "'"));
   LogCapture log;
-  EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR),
-            ExecuteError("probe ok"));
+  EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR), ExecuteError("probe ok"));
   std::vector<std::string> errors = log.Messages("error");
   EXPECT_EQ(10u, Count(log.Messages("info"), "Setting up Executor - Reset Requested"));
   EXPECT_EQ(10u, Count(errors, "Failed connecting to executor "));
-  EXPECT_EQ(10u, Count(errors, "Resetting Executor failed, retrying: Bootcrank executor failed "
-                               "to start"));
+  EXPECT_EQ(10u, Count(errors, "Resetting Executor failed, retrying: Bootcrank executor failed to start"));
 }
 
-// The four directories are registered once, in order, by the first command
-// that is executed; the core extension's commands run in the same dispatcher.
+// The directories are registered once, in order, by the first command executed
+// (one that cannot be added is logged and skipped); the core extension's
+// commands run in the same dispatcher.
 TEST_F(ExecutorTest, RunsEveryCommandInOneDispatcherAndLogsEachErrorOnce) {
-  std::string probes;
-  for (size_t i = 0; i < kDirs.size(); ++i) {
-    if (i > 0) Install("hvcli_probe.so", kDirs[i]);
-    probes += root_ + kDirs[i] + "/hvcli_probe.so\n";
-  }
+  Install("hvcli_probe.so", kDirs[1]);
+  Install("hvcli_probe.so", kDirs[3]);
+  ASSERT_EQ(0, Shell("rm -rf '" + root_.Path(kDirs[2]) + "'"));
   HvcliExecutor::Instance().Reset();
-  EXPECT_EQ("", ExecuteError(""));
-  EXPECT_EQ("", ExecuteError("probe fail --help"));
   EXPECT_NE("", ExecuteError("probe ok --a=1 stray --=2"));
-  EXPECT_EQ("", Probes());
+  EXPECT_EQ("", root_.Read("/probe.log"));
 
   const std::string forward = "/proc/sys/net/ipv4/ip_forward";
-  ASSERT_EQ(0, Shell("mkdir -p " + root_ + "/proc/sys/net/ipv4 && echo 0 > " + root_ + forward));
-  struct {
-    std::string line, file, content;  // what `file` holds afterwards
-  } successes[] = {
+  ASSERT_EQ(0, Shell("mkdir -p " + root_.Path("/proc/sys/net/ipv4") + " && echo 0 > " + root_.Path(forward)));
+  const std::vector<std::tuple<std::string, std::string, std::string>> successes{  // the file's content after
       {"file write --path=/var/m --content='a b\\n'", "/var/m", "a b\\n"},
       {"file write --path=/var/m --content=short", "/var/m", "short"},
       {"file append --path=/var/m --content=' two'", "/var/m", "short two"},
-      {"file append --path=/var/new --content=one", "/var/new", "one"},
       {"sysctl set --key=net.ipv4.ip_forward --value=1", forward, "1"},
-      {"sysctl set --key=net/ipv4/ip_forward --value=2", forward, "2"},
-  };
-  for (const auto& c : successes) {
-    EXPECT_EQ("", ExecuteError(c.line)) << c.line;
-    EXPECT_EQ(c.content, ReadWhole(root_ + c.file)) << c.line;
+      {"sysctl set --key=net/ipv4/ip_forward --value=2", forward, "2"}};
+  for (const auto& [line, file, content] : successes) {
+    EXPECT_EQ("", ExecuteError(line)) << line;
+    EXPECT_EQ(content, root_.Read(file)) << line;
   }
 
   const std::string fail = "probe fail --first=A --second 'B b'";
-  std::pair<std::string, std::string> failures[] = {
-      {"probe", "Unknown command or namespace: probe"},
-      {"frob all", "Unknown command or namespace: frob all"},
-      {"file write --path=/no/f --content=x", "cannot open " + root_ + "/no/f: " + strerror(ENOENT)},
-      {"file append --path=/var --content=x", "cannot open " + root_ + "/var: Is a directory"},
-      {"file write --path=rel/f --content=x", "path is not absolute: rel/f"},
-      {"file write --path=/f", "Missing parameter --content for command 'file write'"},
-      {"file append --path=/f --content=x --mode=1",
-       "Unknown parameter --mode for command 'file append'"},
-      {"sysctl set --key=net.ipv4.none --value=1",
-       "cannot open " + root_ + "/proc/sys/net/ipv4/none: No such file or directory"},
-      {"sysctl set --key=net..ipv4 --value=1", "invalid sysctl key 'net..ipv4'"},
-      {"sysctl set --key='' --value=1", "invalid sysctl key ''"},
-  };
   std::vector<std::string> expected{
       "Executor was unable to parse command: Unexpected argument 'stray' after the options",
       "Executor was unable to parse command: Option without a name: '--=2'",
+      "unable to add external directory to the hvcli dispatcher: cannot open CLI extension directory " +
+          root_.Path(kDirs[2]) + ": No such file or directory",
       "execution of '" + fail + "' failed : A", "execution of '" + fail + "' failed : B b"};
   EXPECT_NE("", ExecuteError(fail));
-  for (const auto& c : failures) {
-    EXPECT_NE("", ExecuteError(c.first)) << c.first;
-    expected.push_back("execution of '" + c.first + "' failed : " + c.second);
+  for (const auto& [line, error] : std::vector<std::pair<std::string, std::string>>{
+           {"file write --path=/no/f --content=x", "cannot open " + root_.Path("/no/f") + ": " + strerror(ENOENT)},
+           {"file write --path=rel/f --content=x", "path is not absolute: rel/f"},
+           {"file write --path=/f", "Missing parameter --content for command 'file write'"},
+           {"file append --path=/f --content=x --mode=1", "Unknown parameter --mode for command 'file append'"},
+           {"sysctl set --key=net..ipv4 --value=1", "invalid sysctl key 'net..ipv4'"}}) {
+    EXPECT_NE("", ExecuteError(line)) << line;
+    expected.push_back("execution of '" + line + "' failed : " + error);
   }
   EXPECT_EQ(expected, ExecutorMessages("error"));
-  EXPECT_EQ(probes, Probes());
-}
-
-TEST_F(ExecutorTest, DirectoryThatCannotBeAddedIsLoggedAndSkipped) {
-  Install("hvcli_probe.so", kDirs[3]);
-  ASSERT_EQ(0, Shell("rm -rf '" + root_ + kDirs[2] + "'"));
-  EXPECT_EQ("", ExecuteError("probe ok"));
-  EXPECT_EQ(root_ + kDirs[0] + "/hvcli_probe.so\n" + root_ + kDirs[3] + "/hvcli_probe.so\n",
-            Probes());
-  EXPECT_EQ(std::vector<std::string>{"unable to add external directory to the hvcli dispatcher: cannot open CLI "
-                    "extension directory " + root_ + kDirs[2] + ": No such file or directory"},
-            ExecutorMessages("error"));
+  EXPECT_EQ(root_.Path(kDirs[0]) + "/hvcli_probe.so\n" + root_.Path(kDirs[1]) + "/hvcli_probe.so\n" +
+                root_.Path(kDirs[3]) + "/hvcli_probe.so\n",
+            root_.Read("/probe.log"));
 }
 
 }  // namespace
