@@ -16,9 +16,7 @@ TEST(DiscoveryEndToEnd, EveryFilterStopsItsPluginsAndBrokenDescriptorsAlert) {
   plugin("need.json", MarkingDescriptor("need", ", \"required_flags\": [\"a\", \"b\"]"));
   plugin("both.json", MarkingDescriptor("both", ", \"disabling_flags\": [\"x\"], \"required_flags\": [\"c\"]"));
   plugin("flagged.json", MarkingDescriptor("flagged", ", \"required_flags\": [\"a\"]"));
-  std::string once = MarkingDescriptor("once"), plain = "\"run_once\": false, \"plugin_version\": \"1\"";
-  once.replace(once.find(plain), plain.size(), "\"run_once\": true, \"plugin_version\": \"2.1\"");
-  plugin("once.json", once);
+  plugin("once.json", MarkingDescriptor("once", "", "true", "2.1"));
   plugin("README", "");
   plugin("notes.txt", "");
   plugin("garbage.json", "this is not json");

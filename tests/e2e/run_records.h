@@ -1,10 +1,18 @@
-// Helpers for end-to-end tests: a run's log records and its profiling log.
+// Helpers for end-to-end runs of the installed program: plugins to give it,
+// its log records and profiling log, and what a run must not leave behind.
 #ifndef BOOTCRANK_TESTS_E2E_RUN_RECORDS_H_
 #define BOOTCRANK_TESTS_E2E_RUN_RECORDS_H_
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/log_capture.h"
@@ -22,18 +30,65 @@ inline std::vector<std::string> Messages(const std::string& out, const std::stri
   return messages;
 }
 
+// How many records tagged `tag` begin with `prefix`.
+inline long CountRecords(const std::string& out, const std::string& tag, const std::string& prefix) {
+  auto all = Messages(out, tag);
+  return std::count_if(all.begin(), all.end(),
+                       [&](const std::string& m) { return m.compare(0, prefix.size(), prefix) == 0; });
+}
+
 inline bool HasRecord(const std::string& out, const std::string& tag, const std::string& text) {
   auto all = Messages(out, tag);
   return std::find(all.begin(), all.end(), text) != all.end();
 }
 
-// A JSON descriptor whose start command leaves /var/run/quarro/<marker>.ran.
-inline std::string MarkingDescriptor(const std::string& marker,
-                                     const std::string& extraMetadata = "") {
-  return "{\"metadata\": {\"version\": 3, \"requires\": [], \"provides\": [],"
-         " \"run_once\": false, \"plugin_version\": \"1\"" + extraMetadata +
+// A version-1 JSON descriptor; the arguments are the bodies of its arrays.
+inline std::string Descriptor(const std::string& needs, const std::string& provides,
+                              const std::string& start) {
+  return "{\"metadata\": {\"version\": 1, \"requires\": [" + needs + "], \"provides\": [" +
+         provides + "]}, \"operations\": {\"start\": [" + start + "]}}\n";
+}
+
+// A version-3 JSON descriptor whose start command leaves /var/run/quarro/<marker>.ran.
+inline std::string MarkingDescriptor(const std::string& marker, const std::string& extra = "",
+                                     const std::string& once = "false", const std::string& version = "1") {
+  return "{\"metadata\": {\"version\": 3, \"requires\": [], \"provides\": [], \"run_once\": " + once +
+         ", \"plugin_version\": \"" + version + "\"" + extra +
          "},\n \"operations\": {\"start\": [\"file write --path=/var/run/quarro/" + marker +
          ".ran --content=ran\"]}}\n";
+}
+
+// A shell command writing to `file` the descriptors (one a line) that a
+// program it starts inherits. A new shell lists its own: the shell running a
+// script keeps the script open on a descriptor of its own; "true" keeps it
+// from becoming ls, whose directory handle would count.
+inline std::string ListDescriptors(const std::string& file) {
+  return "sh -c 'ls /proc/$$/fd; true' > " + file;
+}
+
+// Compiles <plugin dir>/<name>.so, a native plugin whose start runs `body`.
+inline int CompileNativePlugin(const Sandbox& box, const std::string& name, const std::string& body) {
+  box.WriteFile("/" + name + ".c",
+                "#include <bootcrank/native_plugin.h>\n#include <dirent.h>\n#include <fcntl.h>\n"
+                "#include <stdio.h>\n#include <stdlib.h>\n#include <unistd.h>\n"
+                "static int Start(void) {\n" + body + "\n}\n"
+                "static int Apply(void) { return 0; }\n"
+                "const struct bootcrank_metadata metadata = {.version = 1};\n"
+                "const struct bootcrank_operations operations = {Start, Apply};\n");
+  return Shell("cc -shared -fPIC -I'" BOOTCRANK_SOURCE_DIR "/include' -o '" + box.PluginDir() +
+               "/" + name + ".so' '" + box.Path("/" + name + ".c") + "'");
+}
+
+// The plugin lines of a profiling log, and those with the never-ran zero time.
+inline std::pair<int, int> PluginLines(const std::string& log) {
+  int total = 0, neverRan = 0;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("] sysboot: ") == std::string::npos) continue;
+    ++total;
+    if (line.compare(0, 28, "[1970-01-01 00:00:00.000000 ") == 0) ++neverRan;
+  }
+  return {total, neverRan};
 }
 
 // The profiling log with each time stamp of the run replaced by "<T>" (the
@@ -50,6 +105,41 @@ inline std::string NormalisedProfilingLog(const std::string& log) {
     last = (*it)[0].second;
   }
   return result.append(last, text.cend());
+}
+
+// What a run left behind: "<pid> <command line>" of each process (but this
+// one) whose environment or command line names the sandbox, once the
+// executor process had up to half a minute to leave after the run's stop
+// request, and the profiling log's temporary files ("sysboot.log.XXXXXX").
+inline std::string Leftovers(const Sandbox& box) {
+  std::string found;
+  for (int attempt = 0; attempt < 300; ++attempt) {
+    found.clear();
+    DIR* proc = opendir("/proc");
+    while (struct dirent* entry = proc ? readdir(proc) : nullptr) {
+      std::string pid = entry->d_name, text[2];
+      if (!isdigit(static_cast<unsigned char>(pid[0])) || pid == std::to_string(getpid())) continue;
+      for (int i = 0; i < 2; ++i) {
+        std::ifstream in("/proc/" + pid + (i ? "/cmdline" : "/environ"), std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        text[i] = content.str();
+      }
+      if ((text[0] + text[1]).find(box.Root()) == std::string::npos) continue;
+      std::replace(text[1].begin(), text[1].end(), '\0', ' ');
+      found += pid + " " + text[1] + "\n";
+    }
+    if (proc) closedir(proc);
+    if (found.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  DIR* log = opendir(box.Path("/var/log").c_str());
+  while (struct dirent* entry = log ? readdir(log) : nullptr) {
+    std::string name = entry->d_name;
+    if (name.size() == 18 && name.compare(0, 12, "sysboot.log.") == 0) found += name + "\n";
+  }
+  if (log) closedir(log);
+  return found;
 }
 
 }  // namespace testing
