@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #ifndef BOOTCRANK_STAGE
 #define BOOTCRANK_STAGE ""
@@ -112,86 +113,71 @@ std::string Sandbox::ReadFile(const std::string& absolute) const {
 
 bool Sandbox::Exists(const std::string& absolute) const { return fs::exists(fs::symlink_status(Path(absolute))); }
 
-std::vector<std::string> Sandbox::Environment(const std::vector<std::string>& extra) const {
+std::vector<std::string> Sandbox::Environment() const {
   const char* path = getenv("PATH");
   std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_,
                                   std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin")};
-  // A sanitizer build's program runs with the options the suite was given.
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
     if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
-  env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
 
-RunResult Sandbox::Run(const std::vector<std::string>& args, int timeoutSeconds,
-                       const std::vector<std::string>& extraEnv) const {
+RunResult Sandbox::Run(const std::vector<std::string>& args, int timeoutSeconds) const {
   std::vector<std::string> argv = {Program()};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = Environment(extraEnv);
+  std::vector<std::string> env = Environment();
   return RunProcess(argv, &env, timeoutSeconds);
 }
 
 RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
                      int timeoutSeconds) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw SystemError("pipe");
+  // Output goes to unlinked files: a daemon the program left running may
+  // keep them open without holding up the test.
+  int files[2];
+  for (int& fd : files) {
+    char name[] = "/tmp/bcrun-XXXXXX";
+    if ((fd = mkostemp(name, O_CLOEXEC)) < 0) throw SystemError("mkostemp");
+    unlink(name);
+  }
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
   for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(const_cast<char*>((*env)[i].c_str()));
+  args.push_back(nullptr);
   envp.push_back(nullptr);
   pid_t pid = fork();
   if (pid < 0) throw SystemError("fork");
   if (pid == 0) {
     setpgid(0, 0);
     dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+    dup2(files[0], 1);
+    dup2(files[1], 2);
     // Only the standard streams: whatever the test runner left open must
     // not reach the program, so that what its children inherit is its own.
     host::CloseDescriptorsFrom(3);
     execve(args[0], args.data(), env != nullptr ? envp.data() : environ);
     _exit(127);
   }
-  close(out[1]);
-  close(err[1]);
-
-  RunResult result;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  bool exited = false;
   int status = 0;
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    int n = poll(fds, 2, 100);
-    if (n < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2 && n > 0; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[65536];
-      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-      }
-    }
-    if (!exited) exited = waitpid(pid, &status, WNOHANG) == pid;
-    // A descendant (a daemon) may keep a pipe open after the program ended;
-    // once the program is gone and the pipes are quiet, stop reading.
-    if (exited && n == 0) break;
-    if (!exited && std::chrono::steady_clock::now() > deadline) {
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
       kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
-      exited = waitpid(pid, &status, 0) == pid;
+      waitpid(pid, &status, 0);
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  for (auto& p : fds) {
-    if (p.fd >= 0) close(p.fd);
-  }
-  if (!exited) waitpid(pid, &status, 0);
+  RunResult result;
   result.status = DecodeStatus(status);
+  std::string* sinks[2] = {&result.out, &result.err};
+  for (int i = 0; i < 2; ++i) {
+    char buffer[65536];
+    for (ssize_t n; (n = pread(files[i], buffer, sizeof buffer, static_cast<off_t>(sinks[i]->size()))) > 0;) {
+      sinks[i]->append(buffer, static_cast<size_t>(n));
+    }
+    close(files[i]);
+  }
   return result;
 }
 

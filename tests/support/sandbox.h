@@ -38,12 +38,10 @@ class Sandbox {
   void MakeDirectory(const std::string& absolute) const;
   void Remove(const std::string& absolute) const;
 
-  // Runs the installed program with BOOTCRANK_ROOT=<root> (plus `extraEnv`,
-  // "NAME=value"), like RunProcess.
-  RunResult Run(const std::vector<std::string>& args, int timeoutSeconds = 60,
-                const std::vector<std::string>& extraEnv = {}) const;
-  // The environment Run uses, for tests that start the program themselves.
-  std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const;
+  // Runs the installed program with Environment(), like RunProcess.
+  RunResult Run(const std::vector<std::string>& args, int timeoutSeconds = 60) const;
+  // BOOTCRANK_ROOT=<root>, PATH and the sanitizer options of the suite.
+  std::vector<std::string> Environment() const;
 
  private:
   std::string root_;
