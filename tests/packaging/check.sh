@@ -6,7 +6,4 @@ check() {  # check <what> <expected> <actual>
   failures=$((failures + 1))
 }
 yes_if() { "$@" >/dev/null 2>&1 && echo yes; }  # "yes" when the command succeeds
-finish() {
-  ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }
-  echo "all checks passed"
-}
+finish() { ((failures == 0)) && echo "all checks passed" || { echo "$failures check(s) failed" >&2; exit 1; }; }
