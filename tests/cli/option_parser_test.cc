@@ -9,7 +9,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST(OptionParserTest, WordsQuotesAndBackslashes) {
+TEST(OptionParserTest, WordsQuotesBackslashesAndEveryProblemOnce) {
   OptionParser parser;
   EXPECT_FALSE(parser.ParseString("a 'b"));  // an error, forgotten by the next parse
   EXPECT_FALSE(parser.ParseString(
@@ -22,9 +22,6 @@ TEST(OptionParserTest, WordsQuotesAndBackslashes) {
   for (const std::string line : {"   \t ", "file write --help", "x --help=1"}) {
     EXPECT_TRUE(parser.ParseString(line)) << "nothing to run in: " << line;
   }
-}
-
-TEST(OptionParserTest, ReportsEveryProblemOnce) {
   for (const auto& [line, errors] : std::vector<std::pair<std::string, Strings>>{
            {"x 'open", {"Unterminated single quote in: x 'open"}},
            {"x \"open\\\"", {"Unterminated double quote in: x \"open\\\""}},
@@ -32,7 +29,6 @@ TEST(OptionParserTest, ReportsEveryProblemOnce) {
            {"x --=1 -- -y", {"Option without a name: '--=1'", "Option without a name: '--'",
                              "Invalid option '-y': options begin with \"--\""}},
            {"--path=/x", {"Missing command before the options: --path=/x"}}}) {
-    OptionParser parser;
     EXPECT_FALSE(parser.ParseString(line)) << line;
     EXPECT_EQ(errors, parser.GetParseErrors()) << line;
   }

@@ -51,7 +51,6 @@ TEST_F(NativePluginTest, Version1WithNullPointers) {
     const struct bootcrank_metadata metadata = {1, NULL, NULL};
     const struct bootcrank_operations operations = {Start, NULL};
   )", &p));
-  EXPECT_EQ(p->ApiVersion(), 1);
   EXPECT_FALSE(p->UsesHostProfile());
   {
     GraphLockHolder lock;

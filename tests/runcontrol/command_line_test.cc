@@ -7,20 +7,18 @@
 namespace bootcrank {
 namespace {
 
-// `args` (after the program name) parsed into fresh objects.
 struct Parsed {
   Settings settings = Settings::Instance();  // a copy: defaults plus seed
   CommandLine line;
   ParseResult result;
 };
-Parsed Parse(std::vector<std::string> args) {
+Parsed Parse(std::vector<std::string> args) {  // `args` after the program name
   Parsed p;
-  args.insert(args.begin(), "bootcrank");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
+  std::vector<char*> argv{const_cast<char*>("bootcrank")};
+  for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   testing::LogCapture quiet;
-  p.result = ParseCommandLine(static_cast<int>(args.size()), argv.data(), p.settings, p.line);
+  p.result = ParseCommandLine(static_cast<int>(argv.size() - 1), argv.data(), p.settings, p.line);
   return p;
 }
 

@@ -42,10 +42,6 @@ struct TempRoot {
     text << std::ifstream(Path(relative), std::ios::binary).rdbuf();
     return text.str();
   }
-  mode_t Mode(const std::string& relative) const {
-    struct stat st = {};
-    return stat(Path(relative).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-  }
   std::set<std::string> List() const {
     std::set<std::string> names;
     for (const auto& entry : boost::filesystem::directory_iterator(root)) names.insert(entry.path().filename().string());
