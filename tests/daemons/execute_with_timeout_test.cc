@@ -90,5 +90,16 @@ TEST_F(ExecuteWithTimeoutScriptTest, TimedOutScriptRunsOnInACleanState) {
             (std::vector<std::string>{link("fd/0"), link("fd/1"), link("fd/2"), link("cwd")}));
 }
 
+TEST_F(ExecuteWithTimeoutScriptTest, NoWaitModeLetsAScriptStillRunningAfterItsWatchGo) {
+  EXPECT_EQ("", RunSleeper(false, 1));  // fifty polls whatever the time-out, then no error
+  ASSERT_GT(sleeper_, 1);
+  EXPECT_EQ(0, waitpid(sleeper_, nullptr, WNOHANG)) << "the script must still be running";
+}
+
+TEST_F(ExecuteWithTimeoutScriptTest, ZeroTimeOutLooksOnceInWaitMode) {
+  EXPECT_EQ("Execution of command: '" + root_.Path("/slow") + " " + root_.Path("/pid") + "' timed out.",
+            RunSleeper(true, 0));
+}
+
 }  // namespace
 }  // namespace bootcrank
