@@ -44,14 +44,19 @@ static int Resolve(struct hvcli_call* call, const char* path, char* resolved, si
   return 1;
 }
 
-/* Opens `resolved` with `flags`, writes all of `content` and closes it. */
+/* Opens `resolved` with `flags`, writes all of `content` and closes it. The
+ * open does not block: a FIFO without a reader fails with ENXIO instead of
+ * holding the executor, and with it every later command, for ever. Writes
+ * block again once the file is open. */
 static void WriteFile(struct hvcli_call* call, const char* resolved, int flags,
                       const char* content) {
-  int fd = open(resolved, flags | O_WRONLY | O_CLOEXEC, 0644);
+  int fd = open(resolved, flags | O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     Fail(call, "cannot open", resolved, errno);
     return;
   }
+  int mode = fcntl(fd, F_GETFL);
+  if (mode != -1) fcntl(fd, F_SETFL, mode & ~O_NONBLOCK);
   size_t left = strlen(content);
   while (left > 0) {
     ssize_t written = write(fd, content, left);

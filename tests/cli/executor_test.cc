@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -223,12 +224,14 @@ TEST_F(ExecutorTest, RunsEveryCommandInOneDispatcherAndLogsEachErrorOnce) {
           root_.Path(kDirs[2]) + ": No such file or directory",
       "execution of '" + fail + "' failed : A", "execution of '" + fail + "' failed : B b"};
   EXPECT_NE("", ExecuteError(fail));
+  ASSERT_EQ(0, mkfifo(root_.Path("/fifo").c_str(), 0644));  // nobody reads it: must not block
   for (const auto& [line, error] : std::vector<std::pair<std::string, std::string>>{
            {"file write --path=/no/f --content=x", "cannot open " + root_.Path("/no/f") + ": " + strerror(ENOENT)},
            {"file write --path=rel/f --content=x", "path is not absolute: rel/f"},
            {"file write --path=/f", "Missing parameter --content for command 'file write'"},
            {"file append --path=/f --content=x --mode=1", "Unknown parameter --mode for command 'file append'"},
-           {"sysctl set --key=net..ipv4 --value=1", "invalid sysctl key 'net..ipv4'"}}) {
+           {"sysctl set --key=net..ipv4 --value=1", "invalid sysctl key 'net..ipv4'"},
+           {"file write --path=/fifo --content=x", "cannot open " + root_.Path("/fifo") + ": " + strerror(ENXIO)}}) {
     EXPECT_NE("", ExecuteError(line)) << line;
     expected.push_back("execution of '" + line + "' failed : " + error);
   }
