@@ -10,6 +10,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <ext/stdio_filebuf.h>
+
+#include "host/read_file.h"
+
 namespace bootcrank {
 namespace {
 
@@ -92,15 +96,20 @@ void afstream::open(const char* path, std::ios_base::openmode mode) {
 
 void afstream::reopen(const char* path, std::ios_base::openmode mode) {
   open(path, mode);
-  std::filebuf current;
-  if (current.open(path, std::ios_base::in | std::ios_base::binary) != nullptr) {
-    MarkCloseOnExec(current);
+  // Only a regular file is copied: a FIFO or a device at the log's place
+  // would hold the run in open or read. Anything else counts as unreadable.
+  int error = 0;
+  int fd = host::OpenRegularFile(path);
+  if (fd < 0) {
+    error = errno;
+    setstate(std::ios_base::failbit);
+  } else {
+    __gnu_cxx::stdio_filebuf<char> current(fd, std::ios_base::in | std::ios_base::binary);
+    // Inserting a buffer that yields no character at all (an empty
+    // destination) sets failbit.
+    *this << &current;
+    error = errno;
   }
-  // Inserting a buffer that yields no character at all (missing, unreadable
-  // or empty destination) sets failbit.
-  *this << &current;
-  int error = errno;
-  current.close();
   if (!good()) throw std::runtime_error("failed to write to temp file: " + ErrorText(error));
 }
 

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <memory>
 
 #include "cli/hvcli_executor.h"
@@ -18,6 +18,7 @@
 #include "graph/executor.h"
 #include "host/host_control.h"
 #include "host/host_root.h"
+#include "host/read_file.h"
 #include "host/log.h"
 #include "host/process.h"
 #include "plugins/discovery.h"
@@ -131,11 +132,14 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
 }
 
 void ReloadSyslogDaemon() {
-  std::ifstream pidFile(host::HostPath("/var/run/quarro/hvsyslogd.pid"));
-  if (!pidFile.is_open()) {
+  // Read without blocking: a FIFO at the pid file's place reads as empty.
+  std::string text;
+  if (host::ReadFile(host::HostPath("/var/run/quarro/hvsyslogd.pid"), 4096, &text) ==
+      host::ReadResult::kNotOpened) {
     Log_Level(kLogWarning, "unable to open hvksyslogd pid file.\n");
     return;
   }
+  std::istringstream pidFile(text);
   long pid = 0;
   // A pid of 0 or below would signal a process group or every process.
   if (!(pidFile >> pid) || pid <= 0) {

@@ -56,11 +56,14 @@ void RedirectStdio(const char* path) {
     if (null != STDIN_FILENO) close(null);
   }
 
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // A FIFO without a reader at the log's place fails here (ENXIO) instead of
+  // holding the process; writes block again once the file is open.
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     Warning("Failed opening log file %s", path);
     return;
   }
+  fcntl(fd, F_SETFL, O_APPEND);
   if (dup2(fd, STDOUT_FILENO) != STDOUT_FILENO) {
     Warning("Failed redirecting stdout to %s", path);
   }

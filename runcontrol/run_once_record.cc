@@ -12,6 +12,7 @@
 
 #include "host/host_root.h"
 #include "host/log.h"
+#include "host/read_file.h"
 
 namespace bootcrank {
 namespace {
@@ -58,7 +59,7 @@ void ReadRunOnceRecord(std::istream& in, std::set<std::string>& runOnceSet) {
 void ReadRunOnceRecord(std::set<std::string>& runOnceSet) {
   try {
     std::string path = host::HostPath(kRecordPath);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = host::OpenRegularFile(path);
     if (fd < 0) return;
     io::filtering_istream in;
     in.push(io::gzip_decompressor(io::gzip::default_window_bits, kFilterBuffer), kFilterBuffer);
@@ -89,7 +90,9 @@ void WriteRunOnceRecord(const std::set<std::string>& runOnceSet) {
   }
 
   std::string path = host::HostPath(kRecordPath);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Non-blocking open: a FIFO without a reader at the record's place fails
+  // (ENXIO) instead of holding the run.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) {
     Log_Level(kLogWarning, "unable to write run-once record (%s): %s.\n", path.c_str(),
               strerror(errno));

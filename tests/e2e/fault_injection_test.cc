@@ -1,9 +1,13 @@
 // Faults injected into real runs of the installed program. Every run must
 // end, report the fault and leave nothing behind.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +28,8 @@ class FaultInjection : public ::testing::Test {
 
 // Faults that do not interfere share one boot run: native plugins that crash
 // or hang, a debug command that kills itself, a stale control socket, a pid
-// file naming a gone process and a plugin directory full of odd entries.
+// file naming a gone process, FIFOs in place of files and a plugin directory
+// full of odd entries.
 TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
   ASSERT_EQ(0, CompileNativePlugin(box_, "crash", "volatile int *nowhere = 0; *nowhere = 1; return 0;"));
   ASSERT_EQ(0, CompileNativePlugin(box_, "hang", "sleep(2);\n  return open(\"" + box_.Path("/hang.done") +
@@ -46,6 +51,12 @@ TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
   if (gone == 0) _exit(0);
   ASSERT_EQ(gone, waitpid(gone, nullptr, 0));
   box_.WriteFile("/var/run/quarro/hvsyslogd.pid", std::to_string(gone) + "\n");
+  // FIFOs nobody reads where the executor's output log and the run-once
+  // record belong: opening either must fail at once, not wait for a reader.
+  for (const char* path : {"/var/log/bootcrank-hvcli-stdout.log", "/bootbank/bootcrnk.gz"}) {
+    box_.Remove(path);
+    ASSERT_EQ(0, mkfifo(box_.Path(path).c_str(), 0644)) << path;
+  }
 
   ASSERT_EQ(0, Shell("cd '" + box_.PluginDir() + "' && i=0; while [ $i -lt 3000 ]; do : > note$i.txt;"
                      " i=$((i+1)); done && mkdir subdir directory.json directory.so &&"
@@ -68,6 +79,9 @@ TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
   EXPECT_TRUE(HasRecord(run.out, "info", "debug injection 'killed' returned 0x000009"));
   EXPECT_TRUE(box_.Exists("/next.ran"));
   EXPECT_TRUE(HasRecord(run.out, "warning", "failed to reload hvsyslogd: No such process."));
+  EXPECT_TRUE(HasRecord(run.out, "warning", "unable to write run-once record (" +
+                                                box_.Path("/bootbank/bootcrnk.gz") + "): " +
+                                                strerror(ENXIO) + "."));
   EXPECT_TRUE(box_.Exists("/var/run/quarro/good.ran"));
   EXPECT_FALSE(box_.Exists("/var/run/quarro/hidden.ran"));
   EXPECT_GE(Messages(run.out, "warning").size(), 3000u);

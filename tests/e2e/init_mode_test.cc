@@ -3,6 +3,7 @@
 // the syslog configuration upgrade and the reload signal at the end.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,15 +53,22 @@ TEST(InitModeE2E, DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded) {
 TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
   Sandbox box;
   struct Case {
-    const char* content;  // nullptr: no pid file
+    const char* content;  // nullptr: no pid file; "fifo": a FIFO nobody writes
     const char* tag;
     const char* message;
   };
   for (const Case& c : {Case{nullptr, "warning", "unable to open hvksyslogd pid file."},
+                        Case{"fifo", "error", "unable to read hvsyslogd pid."},
                         Case{"syslogd\n", "error", "unable to read hvsyslogd pid."},
                         Case{"0\n", "error", "unable to read hvsyslogd pid."},
                         Case{"-1\n", "error", "unable to read hvsyslogd pid."}}) {
-    if (c.content != nullptr) box.WriteFile("/var/run/quarro/hvsyslogd.pid", c.content);
+    std::string pidFile = box.Path("/var/run/quarro/hvsyslogd.pid");
+    if (c.content != nullptr && std::string(c.content) == "fifo") {
+      ASSERT_EQ(0, mkfifo(pidFile.c_str(), 0644));
+    } else if (c.content != nullptr) {
+      unlink(pidFile.c_str());
+      box.WriteFile("/var/run/quarro/hvsyslogd.pid", c.content);
+    }
     RunResult run = box.Run({"--init"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(HasRecord(run.out, c.tag, c.message)) << run.out;

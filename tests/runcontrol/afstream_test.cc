@@ -1,5 +1,7 @@
 #include "runcontrol/afstream.h"
 
+#include <sys/stat.h>
+
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -52,7 +54,8 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
             FailureOf([&] { unopened.open(absent.c_str(), std::ios_base::out); }));
   EXPECT_EQ("commit invoked on an unknown destination", FailureOf([&] { unopened.commit(); }));
   dir.Write("empty.log", "");
-  for (std::string name : {"missing.log", "empty.log"}) {
+  ASSERT_EQ(0, mkfifo(dir.Path("fifo.log").c_str(), 0644));  // no writer: must not block
+  for (std::string name : {"missing.log", "empty.log", "fifo.log"}) {
     afstream out;
     std::string failure = FailureOf([&] { out.reopen(dir.Path(name).c_str(), std::ios_base::out); });
     EXPECT_EQ(0u, failure.find("failed to write to temp file: ")) << name << ": " << failure;
@@ -76,7 +79,7 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
   }
   EXPECT_EQ(std::string("failed to write to temp file: ") + std::strerror(EFBIG), message);
   EXPECT_EQ("complete old log\n", dir.Read("profile.log"));
-  EXPECT_EQ((std::set<std::string>{"empty.log", "profile.log"}), dir.List());
+  EXPECT_EQ((std::set<std::string>{"empty.log", "fifo.log", "profile.log"}), dir.List());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "runcontrol/run_once_record.h"
 
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -52,6 +53,17 @@ TEST(RunOnceRecord, WritesOneGzipLineInSetOrderAndReadsLeniently) {
     ReadRunOnceRecord(read);
     EXPECT_EQ(keys, read) << text << " form " << form;
   }
+}
+
+TEST(RunOnceRecord, AFifoInTheRecordsPlaceNeitherBlocksReadingNorWriting) {
+  testing::TempRoot root;
+  boost::filesystem::create_directories(root.Path("bootbank"));
+  ASSERT_EQ(0, mkfifo(root.Path("bootbank/bootcrnk.gz").c_str(), 0644));
+  Keys read;
+  ReadRunOnceRecord(read);
+  EXPECT_EQ(Keys{}, read);
+  WriteRunOnceRecord({"net1.0"});  // fails with ENXIO and logs; the FIFO stays
+  EXPECT_TRUE(boost::filesystem::is_other(root.Path("bootbank/bootcrnk.gz")));
 }
 
 }  // namespace
