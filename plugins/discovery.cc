@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
-#include <boost/regex.hpp>
 #include <exception>
 
 #include "host/host_control.h"
@@ -80,8 +79,18 @@ bool StoppedByBootFlags(Plugin* plugin, const std::set<std::string>& bootFlags) 
 // Keys are recorded with only the characters a boot option value carries
 // safely.
 std::string SanitisedRunOnceKey(const std::string& key) {
-  static const boost::regex unsafe("[^-a-zA-Z0-9._+]");
-  return boost::regex_replace(key, unsafe, "");
+  // The filter is the regular expression [^-a-zA-Z0-9._+] replaced by
+  // nothing, written as a loop: a regex library pulls ICU into the program's
+  // start-up for this one character class.
+  auto safe = [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_' || c == '+';
+  };
+  std::string result;
+  for (char c : key) {
+    if (safe(static_cast<unsigned char>(c))) result += c;
+  }
+  return result;
 }
 
 // LoadPlugin with the debug injection entries taken from `debugEntries`

@@ -51,6 +51,12 @@ TEST(RunOnceEndToEnd, InitRecordsAndInvokeHonoursTheRecord) {
     EXPECT_TRUE(ran({"--invoke", "--method=start", "--plugin=once.json"})) << damage;
     EXPECT_EQ("bootcrank.run-once=once1.0,\n", record()) << damage;
   }
+
+  // Keys keep only letters, digits and "-._+"; bytes beyond ASCII go too.
+  box.WriteFile("/usr/libexec/bootcrank/plugins/odd.json",
+                MarkingDescriptor("odd", "", "true", "2:0 \u00e9/b+x_y-z \xc3\xa9!"));
+  EXPECT_TRUE(ran({}));
+  EXPECT_EQ("bootcrank.run-once=odd20b+x_y-z,once1.0,\n", record());
 }
 
 }  // namespace
