@@ -1,7 +1,16 @@
 #include "host/log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include <fstream>
 #include <regex>
@@ -47,14 +56,66 @@ TEST(Log, ConcurrentRecordsNeverInterleave) {
   for (const std::string& m : messages) EXPECT_EQ(m, std::string(100, m[0]));
 }
 
-// One line per call in <root>/dev/kmsg; without the device, syslog instead
-// (the device is not created).
+// Runs `action` in a child whose private mount namespace has a tmpfs over
+// /dev with a datagram socket at /dev/log, and returns the records that
+// reached it, one a line. Returns false where mounting is not permitted.
+bool SyslogOf(const std::function<void()>& action, std::string* records) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  pid_t child = fork();
+  if (child == 0) {
+    close(pipeFds[0]);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev", "tmpfs", 0, "size=64k") != 0) {
+      _exit(2);
+    }
+    sockaddr_un address{AF_UNIX, "/dev/log"};
+    int sink = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (bind(sink, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(3);
+    action();
+    char record[4096];
+    ssize_t n;
+    while ((n = recv(sink, record, sizeof record, MSG_DONTWAIT)) > 0) {
+      if (write(pipeFds[1], record, n) != n || write(pipeFds[1], "\n", 1) != 1) _exit(4);
+    }
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) records->append(buffer, n);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 3 && WEXITSTATUS(status) != 4) << status;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// One line per call in <root>/dev/kmsg; without the device, two error
+// records in the system log instead: the failure, then the message (the
+// device is not created).
 TEST(Log, KernelLogGoesToKmsgElseToSyslog) {
+  InitLogging("bootcrank");
   char dir[] = "/tmp/bclog-XXXXXX";
   std::string root = mkdtemp(dir);
   setenv("BOOTCRANK_ROOT", root.c_str(), 1);
   mkdir((root + "/dev").c_str(), 0755);
-  EXPECT_NO_THROW(KernelLog("to syslog %s", "instead"));
+  std::string records;
+  if (SyslogOf([] { KernelLog("to syslog %s", "instead"); }, &records)) {
+    std::regex record(R"(<(\d+)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d bootcrank\[\d+\]: (.*)\n)");
+    std::vector<std::string> texts;
+    for (std::sregex_iterator it(records.begin(), records.end(), record), end; it != end; ++it) {
+      EXPECT_EQ(LOG_DAEMON | LOG_ERR, std::stoi((*it)[1])) << it->str();
+      texts.push_back((*it)[2]);
+    }
+    EXPECT_EQ((std::vector<std::string>{"Exception occurred while logging msg: unable to open " + root +
+                                            "/dev/kmsg: No such file or directory",
+                                        "to syslog instead"}),
+              texts)
+        << records;
+  } else {
+    KernelLog("to syslog %s", "instead");  // no mount namespace here: unobserved
+  }
   EXPECT_NE(access((root + "/dev/kmsg").c_str(), F_OK), 0);
   std::ofstream(root + "/dev/kmsg").close();
   KernelLog("Bootcrank plugin %s activated.", "net");
