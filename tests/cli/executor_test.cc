@@ -14,7 +14,7 @@
 #include "cli/hvcli_executor.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace testing {

@@ -8,7 +8,7 @@
 
 #include "plugins/exception.h"
 #include "support/log_capture.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

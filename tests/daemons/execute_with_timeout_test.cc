@@ -8,7 +8,7 @@
 
 #include "plugins/exception.h"
 #include "runcontrol/settings.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

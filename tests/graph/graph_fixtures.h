@@ -21,6 +21,7 @@
 #include "graph/node.h"
 #include "plugins/plugin.h"
 #include "support/sandbox.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace testing {
@@ -97,21 +98,10 @@ inline std::string UniqueName(const std::string& suffix) {
          std::to_string(serial++) + "/" + suffix;
 }
 
-// BOOTCRANK_ROOT points at a scratch directory with a regular dev/kmsg while
-// this lives, keeping kernel-log writes and console switches off the machine.
-struct ScratchHostRoot {
-  ScratchHostRoot() {
-    char dir[] = "/tmp/bootcrank-graph-XXXXXX";
-    path = mkdtemp(dir);
-    mkdir((path + "/dev").c_str(), 0755);
-    std::ofstream(path + "/dev/kmsg").flush();
-    setenv("BOOTCRANK_ROOT", path.c_str(), 1);
-  }
-  ~ScratchHostRoot() {
-    unsetenv("BOOTCRANK_ROOT");
-    Shell("rm -rf '" + path + "'");
-  }
-  std::string path;
+// BOOTCRANK_ROOT is a scratch directory with a regular dev/kmsg while this
+// lives, keeping kernel-log writes and console switches off the machine.
+struct ScratchHostRoot : TempRoot {
+  ScratchHostRoot() { Write("dev/kmsg", ""); }
 };
 
 }  // namespace testing

@@ -20,6 +20,7 @@
 #include "runcontrol/logging.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {
@@ -96,10 +97,8 @@ bool SyslogOf(const std::function<void()>& action, std::string* records) {
 // device is not created).
 TEST(Log, KernelLogGoesToKmsgElseToSyslog) {
   InitLogging("bootcrank");
-  char dir[] = "/tmp/bclog-XXXXXX";
-  std::string root = mkdtemp(dir);
-  setenv("BOOTCRANK_ROOT", root.c_str(), 1);
-  mkdir((root + "/dev").c_str(), 0755);
+  testing::TempRoot root;
+  boost::filesystem::create_directories(root.Path("dev"));
   std::string records;
   if (SyslogOf([] { KernelLog("to syslog %s", "instead"); }, &records)) {
     std::regex record(R"(<(\d+)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d bootcrank\[\d+\]: (.*)\n)");
@@ -108,23 +107,19 @@ TEST(Log, KernelLogGoesToKmsgElseToSyslog) {
       EXPECT_EQ(LOG_DAEMON | LOG_ERR, std::stoi((*it)[1])) << it->str();
       texts.push_back((*it)[2]);
     }
-    EXPECT_EQ((std::vector<std::string>{"Exception occurred while logging msg: unable to open " + root +
-                                            "/dev/kmsg: No such file or directory",
+    EXPECT_EQ((std::vector<std::string>{"Exception occurred while logging msg: unable to open " +
+                                            root.Path("dev/kmsg") + ": No such file or directory",
                                         "to syslog instead"}),
               texts)
         << records;
   } else {
     KernelLog("to syslog %s", "instead");  // no mount namespace here: unobserved
   }
-  EXPECT_NE(access((root + "/dev/kmsg").c_str(), F_OK), 0);
-  std::ofstream(root + "/dev/kmsg").close();
+  EXPECT_FALSE(boost::filesystem::exists(root.Path("dev/kmsg")));
+  root.Write("dev/kmsg", "");
   KernelLog("Bootcrank plugin %s activated.", "net");
   KernelLog("second %d", 2);
-  std::ifstream kmsg(root + "/dev/kmsg");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kmsg), {}),
-            "<6>bootcrank: Bootcrank plugin net activated.\n<6>bootcrank: second 2\n");
-  unsetenv("BOOTCRANK_ROOT");
-  EXPECT_EQ(testing::Shell("rm -rf '" + root + "'"), 0);
+  EXPECT_EQ(root.Read("dev/kmsg"), "<6>bootcrank: Bootcrank plugin net activated.\n<6>bootcrank: second 2\n");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "plugins/native_plugin.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

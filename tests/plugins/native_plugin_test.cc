@@ -7,7 +7,7 @@
 #include "graph/barrier.h"
 #include "graph/graph_lock.h"
 #include "support/sandbox.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

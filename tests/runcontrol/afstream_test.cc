@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "gtest/gtest.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

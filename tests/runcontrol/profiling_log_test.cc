@@ -5,7 +5,7 @@
 
 #include "gtest/gtest.h"
 #include "support/log_capture.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

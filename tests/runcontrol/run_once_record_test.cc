@@ -9,7 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "support/sandbox.h"
-#include "tests/runcontrol/temp_root.h"
+#include "support/temp_root.h"
 
 namespace bootcrank {
 namespace {

@@ -1,7 +1,7 @@
 // A scratch directory that is the host root (BOOTCRANK_ROOT) while it lives.
 // Paths are relative to it; a leading slash is allowed.
-#ifndef BOOTCRANK_TESTS_RUNCONTROL_TEMP_ROOT_H_
-#define BOOTCRANK_TESTS_RUNCONTROL_TEMP_ROOT_H_
+#ifndef BOOTCRANK_TESTS_SUPPORT_TEMP_ROOT_H_
+#define BOOTCRANK_TESTS_SUPPORT_TEMP_ROOT_H_
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -52,4 +52,4 @@ struct TempRoot {
 
 }  // namespace bootcrank::testing
 
-#endif  // BOOTCRANK_TESTS_RUNCONTROL_TEMP_ROOT_H_
+#endif  // BOOTCRANK_TESTS_SUPPORT_TEMP_ROOT_H_
