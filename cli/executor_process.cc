@@ -136,6 +136,10 @@ void HandleControlConnection(void* clientData) {
     Poll_NotifyChange(POLL_CS_MAIN);
     Poll_CallbackRemove(POLL_CS_MAIN, kPollFlags, HandleControlConnection, clientData,
                         POLL_DEVICE);
+    // Refuse new connections before the stopping client sees its connection
+    // close: a Reset right after Stop must find no executor here and start
+    // one, instead of queueing on a socket that is never served again.
+    shutdown(listening, SHUT_RDWR);
     close(connection);
     return;
   }
