@@ -15,6 +15,7 @@
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace testing {
@@ -45,12 +46,7 @@ bool AwaitExit(pid_t pid) {
 }
 
 std::string ExecuteError(const std::string& line) {  // "" on success
-  try {
-    HvcliExecutor::Instance().Execute(line);
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
+  return Thrown([&] { HvcliExecutor::Instance().Execute(line); });
 }
 
 std::string Status(int32_t status) { return std::string(reinterpret_cast<const char*>(&status), 4); }

@@ -9,19 +9,12 @@
 #include "plugins/exception.h"
 #include "support/log_capture.h"
 #include "support/temp_root.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace {
 
-template <typename E, typename F>
-std::string Thrown(F call) {
-  try {
-    call();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "nothing thrown";
-}
+using testing::Thrown;
 
 TEST(DaemonPluginTest, StartAndStopRunTheScriptAndOnlyStartNamesTheMethodOnFailure) {
   testing::TempRoot root;

@@ -9,6 +9,7 @@
 #include "plugins/exception.h"
 #include "runcontrol/settings.h"
 #include "support/temp_root.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace {
@@ -32,12 +33,7 @@ class ExecuteWithTimeoutScriptTest : public ::testing::Test {
     Settings::Instance().daemonWaitTimeout = timeout;
   }
   static std::string Failure(const std::string& commandLine) {  // "" for none
-    try {
-      ExecuteWithTimeout(commandLine);
-    } catch (const Exception& e) {
-      return e.what();
-    }
-    return "";
+    return testing::Thrown<Exception>([&] { ExecuteWithTimeout(commandLine); });
   }
   // Runs a script that records its pid and then sleeps, in the given mode;
   // the failure text. The sleeping process is killed by pid in teardown.

@@ -8,9 +8,12 @@
 #include "graph/graph_lock.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace {
+
+using testing::Thrown;
 
 class NativePluginTest : public ::testing::Test {
  protected:
@@ -21,7 +24,7 @@ class NativePluginTest : public ::testing::Test {
   }
 
   // Builds lib<name>.so from `body` (C, after the public header) and loads it
-  // into *out: "ok", or the text of the exception.
+  // into *out: "", or the text of the exception.
   std::string Load(const std::string& name, const std::string& body, NativePlugin** out = nullptr) {
     root_.Write(name + ".c", "#include <bootcrank/native_plugin.h>\n#include <signal.h>\n"
                              "#include <stdio.h>\n" + body);
@@ -29,16 +32,7 @@ class NativePluginTest : public ::testing::Test {
     EXPECT_EQ(0, testing::Shell("cc -shared -fPIC -Wall -Werror -I'" BOOTCRANK_SOURCE_DIR "/include' -o '" +
                                 object + "' '" + root_.Path(name + ".c") + "'"));
     NativePlugin* unused;
-    return What([&] { *(out ? out : &unused) = new NativePlugin(name, object); });  // lives for the process
-  }
-  template <typename F>
-  static std::string What(F call) {
-    try {
-      call();
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "ok";
+    return Thrown([&] { *(out ? out : &unused) = new NativePlugin(name, object); });  // lives for the process
   }
 
   testing::TempRoot root_;
@@ -46,7 +40,7 @@ class NativePluginTest : public ::testing::Test {
 
 TEST_F(NativePluginTest, Version1WithNullPointers) {
   NativePlugin* p = nullptr;
-  ASSERT_EQ("ok", Load("bare", R"(
+  ASSERT_EQ("", Load("bare", R"(
     static int Start(void) { return 0; }
     const struct bootcrank_metadata metadata = {1, NULL, NULL};
     const struct bootcrank_operations operations = {Start, NULL};
@@ -56,8 +50,8 @@ TEST_F(NativePluginTest, Version1WithNullPointers) {
     GraphLockHolder lock;
     EXPECT_TRUE(p->Dependencies().empty() && p->Dependents().empty());
   }
-  EXPECT_EQ("method `NativePlugin::ApplyHostProfile' is not implemented", What([&] { p->ApplyHostProfile(); }));
-  EXPECT_EQ("ok", What([&] { p->Start(); }));
+  EXPECT_EQ("method `NativePlugin::ApplyHostProfile' is not implemented", Thrown([&] { p->ApplyHostProfile(); }));
+  EXPECT_EQ("", Thrown([&] { p->Start(); }));
 }
 
 TEST_F(NativePluginTest, LoadFailures) {
@@ -77,7 +71,7 @@ TEST_F(NativePluginTest, LoadFailures) {
 
 TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
   NativePlugin* p = nullptr;
-  ASSERT_EQ("ok", Load("status", R"(
+  ASSERT_EQ("", Load("status", R"(
     static int Apply(void) { return fopen(")" + root_.Path("applied") + R"(", "w") == NULL; }
     static int Start(void) {
       int n = 99;
@@ -92,11 +86,11 @@ TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
   p->ApplyHostProfile();
   EXPECT_TRUE(boost::filesystem::exists(root_.Path("applied")));
   for (const auto& [status, result] : std::vector<std::pair<std::string, std::string>>{
-           {"0", "ok"},
+           {"0", ""},
            {"2", "status->start() failed: exited with code 2"},
            {"-9", "status->start() failed: exited with signal: 9"}}) {
     root_.Write("status", status);
-    EXPECT_EQ(result, What([&] { p->Start(); })) << status;
+    EXPECT_EQ(result, Thrown([&] { p->Start(); })) << status;
   }
 }
 

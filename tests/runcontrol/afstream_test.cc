@@ -7,23 +7,16 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 
 #include "gtest/gtest.h"
 #include "support/temp_root.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace {
 
-std::string FailureOf(const std::function<void()>& action) {  // "" when nothing is thrown
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "";
-}
+using testing::Thrown;
 
 TEST(Afstream, CommitAndReopenKeepModeAndLeaveNoTempFile) {
   testing::TempRoot dir;
@@ -51,13 +44,13 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
   afstream unopened;
   std::string absent = dir.Path("absent/boot.log");
   EXPECT_EQ("unable to create temporary file to write '" + absent + "': " + std::strerror(ENOENT),
-            FailureOf([&] { unopened.open(absent.c_str(), std::ios_base::out); }));
-  EXPECT_EQ("commit invoked on an unknown destination", FailureOf([&] { unopened.commit(); }));
+            Thrown<std::runtime_error>([&] { unopened.open(absent.c_str(), std::ios_base::out); }));
+  EXPECT_EQ("commit invoked on an unknown destination", Thrown<std::runtime_error>([&] { unopened.commit(); }));
   dir.Write("empty.log", "");
   ASSERT_EQ(0, mkfifo(dir.Path("fifo.log").c_str(), 0644));  // no writer: must not block
   for (std::string name : {"missing.log", "empty.log", "fifo.log"}) {
     afstream out;
-    std::string failure = FailureOf([&] { out.reopen(dir.Path(name).c_str(), std::ios_base::out); });
+    std::string failure = Thrown<std::runtime_error>([&] { out.reopen(dir.Path(name).c_str(), std::ios_base::out); });
     EXPECT_EQ(0u, failure.find("failed to write to temp file: ")) << name << ": " << failure;
   }
 
@@ -73,7 +66,7 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
     struct rlimit limit = {1024, saved.rlim_max};
     setrlimit(RLIMIT_FSIZE, &limit);
     out << std::string(64 * 1024, 'x');
-    message = FailureOf([&] { out.commit(); });
+    message = Thrown<std::runtime_error>([&] { out.commit(); });
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, SIG_DFL);
   }
