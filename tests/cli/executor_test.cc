@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -20,10 +19,6 @@
 namespace bootcrank {
 namespace testing {
 namespace {
-
-size_t Count(const std::vector<std::string>& messages, const std::string& prefix) {
-  return std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
-}
 
 // Gone once no thread of it runs: the main thread turns zombie first, and the
 // descriptors shared with the others (the listening socket) close with the last.
@@ -75,13 +70,6 @@ class ExecutorTest : public ::testing::Test {
     ASSERT_EQ(0, Shell("cp " BOOTCRANK_BINARY_DIR "/cli/extension/" + module + " " + root_.Path(dir)));
   }
   std::string ExecutorLog() const { return root_.Read("/var/log/bootcrank-hvcli-stdout.log"); }
-  std::vector<std::string> ExecutorMessages(const std::string& tag) const {
-    std::vector<std::string> out;
-    for (const LogLine& line : ParseLogRecords(ExecutorLog())) {
-      if (line.tag == tag) out.push_back(line.message);
-    }
-    return out;
-  }
 
   // Every executor started in this root, oldest first, from its start record.
   std::vector<pid_t> ExecutorPids() const {
@@ -125,15 +113,14 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   std::string request = "probe fail --second=x --first=";
   request.resize(2000, 'a');
   EXPECT_NE("", ExecuteError(request));
-  std::vector<std::string> errors = ExecutorMessages("error");
-  EXPECT_EQ(2u, Count(errors, "execution of '" + request.substr(0, 1023) + "' failed : "));
-  EXPECT_EQ(1u, Count(errors, "execution of ' stop' failed : Unknown command or namespace: stop"));
+  EXPECT_EQ(2, CountRecords(ExecutorLog(), "error", "execution of '" + request.substr(0, 1023) + "' failed : "));
+  EXPECT_EQ(1, CountRecords(ExecutorLog(), "error", "execution of ' stop' failed : Unknown command or namespace: stop"));
 
   // A client that sends nothing is dropped; the request queued behind it is served.
   int silent = HvcliExecutor::Instance().Connect(false);
   ASSERT_GE(silent, 0);
   EXPECT_EQ("", ExecuteError("probe ok"));
-  EXPECT_EQ(1u, Count(ExecutorMessages("warning"), std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
+  EXPECT_EQ(1, CountRecords(ExecutorLog(), "warning", std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
   char byte;
   EXPECT_EQ(0, recv(silent, &byte, 1, 0));  // closed without a reply
   close(silent);
@@ -152,7 +139,7 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ(2u, ExecutorPids().size());
 }
 
-TEST_F(ExecutorTest, StoppedOrKilledExecutorIsReplacedOnNextExecute) {
+TEST_F(ExecutorTest, StoppedExecutorLeavesAStaleSocketAndIsReplacedOnNextExecute) {
   {
     LogCapture log;
     EXPECT_NO_THROW(HvcliExecutor::Instance().Stop());
@@ -166,16 +153,11 @@ TEST_F(ExecutorTest, StoppedOrKilledExecutorIsReplacedOnNextExecute) {
   {
     LogCapture log;
     EXPECT_EQ("", ExecuteError("probe ok"));
-    EXPECT_EQ(1u, Count(log.Messages("error"), "Failed connecting to executor "));
-    EXPECT_EQ(1u, Count(log.Messages("info"), "Setting up Executor - Reset Requested"));
+    EXPECT_EQ(1, CountRecords(log.Text(), "error", "Failed connecting to executor "));
+    EXPECT_EQ(1, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested"));
   }
-  pid_t killed = AwaitExecutor(2);
-  ASSERT_GT(killed, 1);
-  ASSERT_EQ(0, kill(killed, SIGKILL));
-  ASSERT_TRUE(AwaitExit(killed));
-  EXPECT_EQ("", ExecuteError("probe ok"));
-  EXPECT_TRUE(ProcessAlive(AwaitExecutor(3)));
-  EXPECT_TRUE(ExecutorMessages("error").empty()) << ExecutorLog();
+  EXPECT_TRUE(ProcessAlive(AwaitExecutor(2)));
+  EXPECT_TRUE(Messages(ExecutorLog(), "error").empty()) << ExecutorLog();
 }
 
 TEST_F(ExecutorTest, ExecuteGivesUpAfterTenFailedResets) {
@@ -183,10 +165,9 @@ TEST_F(ExecutorTest, ExecuteGivesUpAfterTenFailedResets) {
   ASSERT_EQ(0, Shell("rm -rf '" + root_.Path("/var") + "' && touch '" + root_.Path("/var") + "'"));
   LogCapture log;
   EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR), ExecuteError("probe ok"));
-  std::vector<std::string> errors = log.Messages("error");
-  EXPECT_EQ(10u, Count(log.Messages("info"), "Setting up Executor - Reset Requested"));
-  EXPECT_EQ(10u, Count(errors, "Failed connecting to executor "));
-  EXPECT_EQ(10u, Count(errors, "Resetting Executor failed, retrying: Bootcrank executor failed to start"));
+  EXPECT_EQ(10, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested"));
+  EXPECT_EQ(10, CountRecords(log.Text(), "error", "Failed connecting to executor "));
+  EXPECT_EQ(10, CountRecords(log.Text(), "error", "Resetting Executor failed, retrying: Bootcrank executor failed to start"));
 }
 
 // The directories are registered once, in order, by the first command executed
@@ -231,7 +212,7 @@ TEST_F(ExecutorTest, RunsEveryCommandInOneDispatcherAndLogsEachErrorOnce) {
     EXPECT_NE("", ExecuteError(line)) << line;
     expected.push_back("execution of '" + line + "' failed : " + error);
   }
-  EXPECT_EQ(expected, ExecutorMessages("error"));
+  EXPECT_EQ(expected, Messages(ExecutorLog(), "error"));
   EXPECT_EQ(root_.Path(kDirs[0]) + "/hvcli_probe.so\n" + root_.Path(kDirs[1]) + "/hvcli_probe.so\n" +
                 root_.Path(kDirs[3]) + "/hvcli_probe.so\n",
             root_.Read("/probe.log"));

@@ -21,27 +21,6 @@
 namespace bootcrank {
 namespace testing {
 
-// The messages of the records tagged `tag` in a run's standard output.
-inline std::vector<std::string> Messages(const std::string& out, const std::string& tag) {
-  std::vector<std::string> messages;
-  for (const LogLine& line : ParseLogRecords(out)) {
-    if (line.tag == tag) messages.push_back(line.message);
-  }
-  return messages;
-}
-
-// How many records tagged `tag` begin with `prefix`.
-inline long CountRecords(const std::string& out, const std::string& tag, const std::string& prefix) {
-  auto all = Messages(out, tag);
-  return std::count_if(all.begin(), all.end(),
-                       [&](const std::string& m) { return m.compare(0, prefix.size(), prefix) == 0; });
-}
-
-inline bool HasRecord(const std::string& out, const std::string& tag, const std::string& text) {
-  auto all = Messages(out, tag);
-  return std::find(all.begin(), all.end(), text) != all.end();
-}
-
 // A version-1 JSON descriptor; the arguments are the bodies of its arrays.
 inline std::string Descriptor(const std::string& needs, const std::string& provides,
                               const std::string& start) {

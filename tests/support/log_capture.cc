@@ -39,16 +39,11 @@ std::string LogCapture::Text() const {
 }
 
 std::vector<std::string> LogCapture::Messages(const std::string& tag) const {
-  std::vector<std::string> out;
-  for (const LogLine& line : ParseLogRecords(Text())) {
-    if (line.tag == tag) out.push_back(line.message);
-  }
-  return out;
+  return testing::Messages(Text(), tag);
 }
 
 bool LogCapture::Has(const std::string& tag, const std::string& message) const {
-  std::vector<std::string> all = Messages(tag);
-  return std::find(all.begin(), all.end(), message) != all.end();
+  return HasRecord(Text(), tag, message);
 }
 
 std::vector<LogLine> ParseLogRecords(const std::string& text) {
@@ -67,6 +62,24 @@ std::vector<LogLine> ParseLogRecords(const std::string& text) {
     }
   }
   return records;
+}
+
+std::vector<std::string> Messages(const std::string& text, const std::string& tag) {
+  std::vector<std::string> messages;
+  for (const LogLine& line : ParseLogRecords(text)) {
+    if (line.tag == tag) messages.push_back(line.message);
+  }
+  return messages;
+}
+
+long CountRecords(const std::string& text, const std::string& tag, const std::string& prefix) {
+  std::vector<std::string> all = Messages(text, tag);
+  return std::count_if(all.begin(), all.end(), [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
+}
+
+bool HasRecord(const std::string& text, const std::string& tag, const std::string& message) {
+  std::vector<std::string> all = Messages(text, tag);
+  return std::find(all.begin(), all.end(), message) != all.end();
 }
 
 }  // namespace testing

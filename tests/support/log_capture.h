@@ -34,6 +34,13 @@ struct LogLine {
 };
 std::vector<LogLine> ParseLogRecords(const std::string& text);
 
+// The messages of the records tagged `tag` in `text` (a captured log, a
+// run's standard output or a log file).
+std::vector<std::string> Messages(const std::string& text, const std::string& tag);
+// How many records tagged `tag` begin with `prefix`.
+long CountRecords(const std::string& text, const std::string& tag, const std::string& prefix);
+bool HasRecord(const std::string& text, const std::string& tag, const std::string& message);
+
 }  // namespace testing
 }  // namespace bootcrank
 
