@@ -1,16 +1,25 @@
+// Init scripts as daemon plugins: the listing that names them, which of them
+// a run starts, and the plugins running the real scripts. Deactivation and
+// the warnings of failed methods are checked in daemon-mode runs of the
+// installed program.
+#include "daemons/daemon_plugin.h"
 #include "daemons/init_script_daemons.h"
-
-#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sstream>
+
+#include "plugins/exception.h"
 #include "support/log_capture.h"
 #include "support/temp_root.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace {
 
 using Strings = std::vector<std::string>;
+using testing::Thrown;
 
 TEST(InitScriptListingTest, OrdersByPriorityStablyAndSetsMalformedLinesAside) {
   std::istringstream in(
@@ -46,6 +55,38 @@ TEST(InitScriptDiscoveryTest, StartRunsLeaveOutSyslogAndEventDaemons) {
             names(DiscoverInitScriptDaemons(true)));
   EXPECT_EQ(Strings(2, "ignoring malformed init script listing line: /etc/init.d/bad"),
             log.Messages("info"));
+}
+
+TEST(DaemonPluginTest, StartAndStopRunTheScriptAndOnlyStartNamesTheMethodOnFailure) {
+  testing::TempRoot root;
+  // Daemons join the process-wide graph: like every plugin, they live until the process ends.
+  std::string script = root.Script("/etc/init.d/ntpd", "echo $1 >> " + root.Path("/calls") + "\nexit $(cat " +
+                                                           root.Path("/code") + ")");
+  LegacyDaemonPlugin& plugin = *new LegacyDaemonPlugin("ntpd", script, 20);
+  root.Write("/code", "0");
+  testing::LogCapture log;
+  plugin.Start();
+  plugin.Stop();
+  EXPECT_EQ("start\nstop\n", root.Read("/calls"));
+  EXPECT_EQ((Strings{"ntpd started.", "ntpd stopped."}), log.Messages("info"));
+
+  root.Write("/code", "4");
+  EXPECT_EQ("ntpd->start() failed: Execution of command: " + script + " start failed with status: 4",
+            Thrown<MethodFailedException>([&] { plugin.Start(); }));
+  EXPECT_EQ("Execution of command: " + script + " stop failed with status: 4",
+            Thrown<Exception>([&] { plugin.Stop(); }));
+  DaemonPlugin bare("bare", 7, 3);
+  EXPECT_EQ("bare->start() failed: bare Daemon operations are not initialized",
+            Thrown<MethodFailedException>([&] { bare.Start(); }));
+
+  for (const auto& [method, call] : std::vector<std::pair<std::string, std::function<void()>>>{
+           {"LegacyDaemonPlugin::ApplyHostProfile", [&] { plugin.ApplyHostProfile(); }},
+           {"DaemonPlugin::ApplyHostProfile", [&] { bare.ApplyHostProfile(); }},
+           {"DaemonPlugin::Restart", [&] { plugin.Restart(); }},
+           {"DaemonPlugin::SSLReset", [&] { plugin.SSLReset(); }}}) {
+    EXPECT_EQ("method `" + method + "' is not implemented", Thrown<NotImplementedException>(call));
+  }
+  EXPECT_EQ("start\nstop\nstart\nstop\n", root.Read("/calls")) << "none of them runs the script";
 }
 
 }  // namespace
