@@ -157,6 +157,16 @@ TEST_F(ExecutorTest, StoppedExecutorLeavesAStaleSocketAndIsReplacedOnNextExecute
     EXPECT_EQ(1, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested"));
   }
   EXPECT_TRUE(ProcessAlive(AwaitExecutor(2)));
+  // A Reset right after Stop finds the stopping executor refusing and starts
+  // the next one, so the following command connects at the first attempt.
+  HvcliExecutor::Instance().Stop();
+  HvcliExecutor::Instance().Reset();
+  {
+    LogCapture log;
+    EXPECT_EQ("", ExecuteError("probe ok"));
+    EXPECT_EQ(0, CountRecords(log.Text(), "error", "Failed connecting to executor ")) << log.Text();
+  }
+  EXPECT_TRUE(ProcessAlive(AwaitExecutor(3)));
   EXPECT_TRUE(Messages(ExecutorLog(), "error").empty()) << ExecutorLog();
 }
 
