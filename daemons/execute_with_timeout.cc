@@ -102,10 +102,16 @@ void ExecuteWithTimeout(const std::string& commandLine) {
     null = root;
   }
   // Appending, so that the outputs of successive commands follow one another
-  // where the log device is a plain file.
+  // where the log device is a plain file. Opened without blocking, so that a
+  // FIFO nobody reads fails (ENXIO) instead of holding the run; the script
+  // then writes in blocking mode.
   int log = open(host::HostPath("/dev/log").c_str(),
-                 O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
-  if (log < 0) log = null;
+                 O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (log < 0) {
+    log = null;
+  } else {
+    fcntl(log, F_SETFL, O_APPEND);
+  }
 
   const Settings& settings = Settings::Instance();
   char* noEnvironment[] = {nullptr};

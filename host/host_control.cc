@@ -25,7 +25,9 @@ void Sysinfo::Set() {
     throw Ravel::Lib::RavelException("unknown sysinfo node '" + node_ + "'");
   }
   std::string device = bootcrank::host::HostPath("/dev/kmsg");
-  int fd = open(device.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  // Non-blocking: a FIFO without a reader in the device's place fails (ENXIO)
+  // and the message goes to the system log instead of holding the caller.
+  int fd = open(device.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     throw Ravel::Lib::RavelException("unable to open " + device + ": " +
                                       strerror(errno));

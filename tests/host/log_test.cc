@@ -5,11 +5,14 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include <fstream>
@@ -92,30 +95,36 @@ bool SyslogOf(const std::function<void()>& action, std::string* records) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// One line per call in <root>/dev/kmsg; without the device, two error
-// records in the system log instead: the failure, then the message (the
-// device is not created).
+// One line per call in <root>/dev/kmsg. Without the device (never created)
+// or with a FIFO nobody reads in its place (never waited for), two error
+// records go to the system log instead: the failure, then the message.
 TEST(Log, KernelLogGoesToKmsgElseToSyslog) {
   InitLogging("bootcrank");
   testing::TempRoot root;
   boost::filesystem::create_directories(root.Path("dev"));
-  std::string records;
-  if (SyslogOf([] { KernelLog("to syslog %s", "instead"); }, &records)) {
-    std::regex record(R"(<(\d+)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d bootcrank\[\d+\]: (.*)\n)");
-    std::vector<std::string> texts;
-    for (std::sregex_iterator it(records.begin(), records.end(), record), end; it != end; ++it) {
-      EXPECT_EQ(LOG_DAEMON | LOG_ERR, std::stoi((*it)[1])) << it->str();
-      texts.push_back((*it)[2]);
+  for (int error : {ENOENT, ENXIO}) {
+    if (error == ENXIO) {
+      ASSERT_EQ(0, mkfifo(root.Path("dev/kmsg").c_str(), 0644));
     }
-    EXPECT_EQ((std::vector<std::string>{"Exception occurred while logging msg: unable to open " +
-                                            root.Path("dev/kmsg") + ": No such file or directory",
-                                        "to syslog instead"}),
-              texts)
-        << records;
-  } else {
-    KernelLog("to syslog %s", "instead");  // no mount namespace here: unobserved
+    std::string records;
+    if (SyslogOf([] { KernelLog("to syslog %s", "instead"); }, &records)) {
+      std::regex record(R"(<(\d+)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d bootcrank\[\d+\]: (.*)\n)");
+      std::vector<std::string> texts;
+      for (std::sregex_iterator it(records.begin(), records.end(), record), end; it != end; ++it) {
+        EXPECT_EQ(LOG_DAEMON | LOG_ERR, std::stoi((*it)[1])) << it->str();
+        texts.push_back((*it)[2]);
+      }
+      EXPECT_EQ((std::vector<std::string>{"Exception occurred while logging msg: unable to open " +
+                                              root.Path("dev/kmsg") + ": " + strerror(error),
+                                          "to syslog instead"}),
+                texts)
+          << records;
+    } else {
+      KernelLog("to syslog %s", "instead");  // no mount namespace here: unobserved
+    }
+    EXPECT_EQ(error == ENXIO, boost::filesystem::exists(root.Path("dev/kmsg")));
   }
-  EXPECT_FALSE(boost::filesystem::exists(root.Path("dev/kmsg")));
+  boost::filesystem::remove(root.Path("dev/kmsg"));
   root.Write("dev/kmsg", "");
   KernelLog("Bootcrank plugin %s activated.", "net");
   KernelLog("second %d", 2);
