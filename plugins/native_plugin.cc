@@ -1,6 +1,7 @@
 #include "plugins/native_plugin.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <errno.h>
 #include <sys/wait.h>
 
@@ -60,6 +61,12 @@ std::string StatusText(HvkuserStatus status) {
 
 NativePlugin::NativePlugin(const std::string& name, const std::string& path)
     : Plugin(name), libraryPath(path) {
+  // The loader opens the file with a blocking read: a FIFO or a terminal
+  // named like a plugin would hold discovery for ever.
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    throw InvalidPluginException(path, "not a regular file");
+  }
   dlerror();
   void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
   if (handle == nullptr) {

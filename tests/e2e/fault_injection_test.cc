@@ -62,7 +62,7 @@ TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
                      " i=$((i+1)); done && mkdir subdir directory.json directory.so &&"
                      " ln -s /nonexistent/x.json dangling.json && ln -s loop.json loop.json &&"
                      " ln -s ping.so pong.so && ln -s pong.so ping.so && ln -s subdir linked.json &&"
-                     " ln -s subdir linked.debug && ln -s . self.json"));
+                     " ln -s subdir linked.debug && ln -s . self.json && mkfifo fifo.so fifo.json"));
   Plugin("good.json", MarkingDescriptor("good"));
   Plugin("subdir/hidden.json", MarkingDescriptor("hidden"));
   Plugin("unreadable.json", MarkingDescriptor("unreadable"), 0000);
@@ -84,6 +84,9 @@ TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
                                                 strerror(ENXIO) + "."));
   EXPECT_TRUE(box_.Exists("/var/run/quarro/good.ran"));
   EXPECT_FALSE(box_.Exists("/var/run/quarro/hidden.ran"));
+  EXPECT_TRUE(HasRecord(run.out, "alert", "exception occurred whilst loading plugin fifo.so: plugin `" +
+                                              box_.PluginDir() + "/fifo.so' is invalid: not a regular file"))
+      << run.out.substr(0, 4000);
   EXPECT_GE(Messages(run.out, "warning").size(), 3000u);
   EXPECT_TRUE(Messages(run.out, "panic").empty()) << run.out.substr(0, 4000);
 }

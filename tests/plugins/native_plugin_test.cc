@@ -2,6 +2,8 @@
 // run in the real executor program, found in a scratch host root.
 #include "plugins/native_plugin.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "graph/barrier.h"
@@ -67,6 +69,10 @@ TEST_F(NativePluginTest, LoadFailures) {
   std::string text = Load("noops", "const struct bootcrank_metadata metadata = {1, NULL, NULL};\n");
   EXPECT_EQ(expected, text.substr(0, expected.size()));
   EXPECT_GT(text.size(), expected.size());  // dlerror's text
+
+  ASSERT_EQ(0, mkfifo(root_.Path("libfifo.so").c_str(), 0644));  // nobody writes it: must not block
+  EXPECT_EQ("plugin `" + root_.Path("libfifo.so") + "' is invalid: not a regular file",
+            Thrown([&] { new NativePlugin("fifo", root_.Path("libfifo.so")); }));
 }
 
 TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
