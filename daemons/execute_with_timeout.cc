@@ -11,6 +11,7 @@
 
 #include "host/fork_exec.h"
 #include "host/host_root.h"
+#include "host/open_file.h"
 #include "host/log.h"
 #include "plugins/exception.h"
 #include "runcontrol/settings.h"
@@ -102,16 +103,10 @@ void ExecuteWithTimeout(const std::string& commandLine) {
     null = root;
   }
   // Appending, so that the outputs of successive commands follow one another
-  // where the log device is a plain file. Opened without blocking, so that a
-  // FIFO nobody reads fails (ENXIO) instead of holding the run; the script
-  // then writes in blocking mode.
-  int log = open(host::HostPath("/dev/log").c_str(),
-                 O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (log < 0) {
-    log = null;
-  } else {
-    fcntl(log, F_SETFL, O_APPEND);
-  }
+  // where the log device is a plain file; a FIFO nobody reads fails (ENXIO)
+  // instead of holding the run.
+  int log = host::OpenWithoutWaiting(host::HostPath("/dev/log"), O_WRONLY | O_APPEND);
+  if (log < 0) log = null;
 
   const Settings& settings = Settings::Instance();
   char* noEnvironment[] = {nullptr};

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "host/host_root.h"
+#include "host/open_file.h"
 #include "host/log.h"
 
 const char* const HKI_NODE_system_log = "system_log";
@@ -25,9 +26,9 @@ void Sysinfo::Set() {
     throw Ravel::Lib::RavelException("unknown sysinfo node '" + node_ + "'");
   }
   std::string device = bootcrank::host::HostPath("/dev/kmsg");
-  // Non-blocking: a FIFO without a reader in the device's place fails (ENXIO)
-  // and the message goes to the system log instead of holding the caller.
-  int fd = open(device.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+  // A FIFO without a reader in the device's place fails (ENXIO) and the
+  // message goes to the system log instead of holding the caller.
+  int fd = bootcrank::host::OpenWithoutWaiting(device, O_WRONLY | O_APPEND);
   if (fd < 0) {
     throw Ravel::Lib::RavelException("unable to open " + device + ": " +
                                       strerror(errno));

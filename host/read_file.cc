@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace bootcrank {
@@ -33,21 +32,6 @@ ReadResult ReadFile(const std::string& path, size_t limit, std::string* content)
   }
   close(fd);
   return result;
-}
-
-int OpenRegularFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return -1;
-  struct stat info;
-  int error = fstat(fd, &info) != 0 ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
-  if (error != 0) {
-    close(fd);
-    errno = error;
-    return -1;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
 }
 
 }  // namespace host

@@ -12,7 +12,7 @@
 
 #include <ext/stdio_filebuf.h>
 
-#include "host/read_file.h"
+#include "host/open_file.h"
 
 namespace bootcrank {
 namespace {

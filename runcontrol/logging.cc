@@ -11,6 +11,7 @@
 
 #include "host/host_control.h"
 #include "host/log.h"
+#include "host/open_file.h"
 #include "plugins/exception.h"
 
 namespace bootcrank {
@@ -57,13 +58,12 @@ void RedirectStdio(const char* path) {
   }
 
   // A FIFO without a reader at the log's place fails here (ENXIO) instead of
-  // holding the process; writes block again once the file is open.
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+  // holding the process.
+  int fd = host::OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_APPEND);
   if (fd < 0) {
     Warning("Failed opening log file %s", path);
     return;
   }
-  fcntl(fd, F_SETFL, O_APPEND);
   if (dup2(fd, STDOUT_FILENO) != STDOUT_FILENO) {
     Warning("Failed redirecting stdout to %s", path);
   }

@@ -12,7 +12,7 @@
 
 #include "host/host_root.h"
 #include "host/log.h"
-#include "host/read_file.h"
+#include "host/open_file.h"
 
 namespace bootcrank {
 namespace {
@@ -90,9 +90,9 @@ void WriteRunOnceRecord(const std::set<std::string>& runOnceSet) {
   }
 
   std::string path = host::HostPath(kRecordPath);
-  // Non-blocking open: a FIFO without a reader at the record's place fails
-  // (ENXIO) instead of holding the run.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  // A FIFO without a reader at the record's place fails (ENXIO) instead of
+  // holding the run.
+  int fd = host::OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) {
     Log_Level(kLogWarning, "unable to write run-once record (%s): %s.\n", path.c_str(),
               strerror(errno));

@@ -1,0 +1,33 @@
+#include "host/open_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace bootcrank {
+namespace host {
+
+int OpenWithoutWaiting(const std::string& path, int flags, mode_t mode) {
+  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+  if (fd < 0) return -1;
+  int status = fcntl(fd, F_GETFL);
+  if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return fd;
+}
+
+int OpenRegularFile(const std::string& path) {
+  int fd = OpenWithoutWaiting(path, O_RDONLY);
+  if (fd < 0) return -1;
+  struct stat info;
+  int error = fstat(fd, &info) != 0 ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
+  if (error != 0) {
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace host
+}  // namespace bootcrank
