@@ -50,6 +50,24 @@ void FormatTimestamp(std::ostream& out, const TimeValue& time) {
       << parts.tm_sec << "." << std::setw(6) << time.microseconds;
 }
 
+namespace {
+
+// The plugin lines of a run, then its configuration section: the heading,
+// the run's start and end under the given labels, and the settings.
+void WriteRunSection(std::ostream& log, const RunList& runList, const char* pluginTag,
+                     const char* heading, const char* startLabel, const char* endLabel,
+                     const TimeValue& start, const TimeValue& end, const Settings& settings) {
+  WritePluginLines(log, runList, pluginTag);
+  log << "=== " << heading << " configuration info ===\n " << startLabel << ": ";
+  FormatTimestamp(log, start);
+  log << "\n " << endLabel << ": ";
+  FormatTimestamp(log, end);
+  log << "\n";
+  WriteSettingsLines(log, settings);
+}
+
+}  // namespace
+
 void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptimeSeconds,
                        const RunList& runList, const Settings& settings) {
   std::string path = host::HostPath(kLogPath);
@@ -63,14 +81,7 @@ void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptime
     }
     log << "HVKernel Initialization Time: "
         << static_cast<uint64_t>(uptimeSeconds) * UINT64_C(1000000) << "\n";
-    WritePluginLines(log, runList, "sysboot");
-    log << "=== Bootcrank configuration info ===\n";
-    log << " Start: ";
-    FormatTimestamp(log, start);
-    log << "\n End: ";
-    FormatTimestamp(log, end);
-    log << "\n";
-    WriteSettingsLines(log, settings);
+    WriteRunSection(log, runList, "sysboot", "Bootcrank", "Start", "End", start, end, settings);
     log.commit();
   } catch (const std::exception& e) {
     Log_Level(kLogWarning, "unable to log profiling information: %s.\n", e.what());
@@ -88,14 +99,8 @@ void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end,
                 strerror(errno));
       return;
     }
-    WritePluginLines(log, runList, "daemon");
-    log << "=== Daemon configuration info ===\n";
-    log << " Start Daemon: ";
-    FormatTimestamp(log, start);
-    log << "\n End Daemon: ";
-    FormatTimestamp(log, end);
-    log << "\n";
-    WriteSettingsLines(log, settings);
+    WriteRunSection(log, runList, "daemon", "Daemon", "Start Daemon", "End Daemon", start, end,
+                    settings);
     log.commit();
   } catch (const std::exception& e) {
     Log_Level(kLogWarning, "unable to log daemon profiling information: %s.\n", e.what());
