@@ -42,6 +42,15 @@ GO = "bench-go"
 DONE = "bench-done"   # provided by jobs nobody waits for
 
 
+def has_dependents(deps):
+    """For each job, whether some other job depends on it."""
+    result = [False] * len(deps)
+    for d in deps:
+        for j in d:
+            result[j] = True
+    return result
+
+
 def make_dag(jobs, seed, min_ms, max_ms, max_deps, window):
     rng = random.Random(seed)
     durations = []
@@ -76,10 +85,7 @@ class Graph:
 
     def __init__(self, durations, deps):
         n = len(durations)
-        has_dependents = [False] * n
-        for d in deps:
-            for j in d:
-                has_dependents[j] = True
+        provides = has_dependents(deps)
         self.names = []
         self.duration = []
         self.dependencies = []
@@ -109,7 +115,7 @@ class Graph:
         for i in range(n):
             me = add(job_name(i), durations[i])
             required = [barrier_name(j) for j in deps[i]] or [GO]
-            provided = [barrier_name(i)] if has_dependents[i] else [DONE]
+            provided = [barrier_name(i)] if provides[i] else [DONE]
             for b in required:
                 edge(me, barrier(b))
             for b in provided:
@@ -218,17 +224,14 @@ def write_root_descriptor(plugins):
 
 def write_dag(out, durations, deps):
     n = len(durations)
-    has_dependents = [False] * n
-    for d in deps:
-        for j in d:
-            has_dependents[j] = True
+    provides = has_dependents(deps)
     plugins = os.path.join(out, "plugins")
     os.makedirs(plugins)
     write_root_descriptor(plugins)
     with open(os.path.join(out, "debug.conf"), "w") as f:
         for i in range(n):
             required = ",".join(barrier_name(j) for j in deps[i]) or GO
-            provided = barrier_name(i) if has_dependents[i] else DONE
+            provided = barrier_name(i) if provides[i] else DONE
             f.write("%s:%s:%s:%s\n" % (job_name(i), required, provided,
                                        command_for(durations[i])))
     with open(os.path.join(out, "build.ninja"), "w") as f:

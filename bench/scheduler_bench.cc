@@ -33,19 +33,21 @@ std::vector<std::unique_ptr<EmptyNode>> MakeNodes(int64_t count) {
   return nodes;
 }
 
-// N independent ready nodes queued (all equally urgent, the worst case for
-// ties), then every one taken with SelectNext.
-void DrainIndependent(benchmark::State& state, bool randomize) {
+// Times `work` on state.range(0) fresh nodes (a chain when `chain`) and a
+// worker-less executor; building and tearing them down is not timed.
+template <typename Work>
+void TimeOnFreshNodes(benchmark::State& state, bool chain, bool randomize, Work work) {
   const int64_t count = state.range(0);
   for (auto _ : state) {
     state.PauseTiming();
     std::vector<std::unique_ptr<EmptyNode>> nodes = MakeNodes(count);
+    if (chain) {
+      for (int64_t i = 1; i < count; ++i) nodes[i]->AddDependency(nodes[i - 1].get());
+    }
     auto executor = std::make_unique<Executor>(0, randomize);
     state.ResumeTiming();
 
-    for (auto& node : nodes) node->ScheduleStart(executor.get());
-    GraphLockHolder lock;
-    for (int64_t i = 0; i < count; ++i) benchmark::DoNotOptimize(executor->SelectNext());
+    work(nodes, executor.get());
 
     state.PauseTiming();
     executor.reset();
@@ -54,6 +56,16 @@ void DrainIndependent(benchmark::State& state, bool randomize) {
   }
   state.SetItemsProcessed(state.iterations() * count);
   state.SetComplexityN(count);
+}
+
+// N independent ready nodes queued (all equally urgent, the worst case for
+// ties), then every one taken with SelectNext.
+void DrainIndependent(benchmark::State& state, bool randomize) {
+  TimeOnFreshNodes(state, false, randomize, [](auto& nodes, Executor* executor) {
+    for (auto& node : nodes) node->ScheduleStart(executor);
+    GraphLockHolder lock;
+    for (size_t i = 0; i < nodes.size(); ++i) benchmark::DoNotOptimize(executor->SelectNext());
+  });
 }
 
 void BM_SelectNextIndependent(benchmark::State& state) { DrainIndependent(state, false); }
@@ -64,31 +76,17 @@ void BM_SelectNextIndependentRandomized(benchmark::State& state) {
 // A chain run the way a worker runs it, without threads: take the one ready
 // node, run it, which queues the next.
 void BM_SelectNextChain(benchmark::State& state) {
-  const int64_t count = state.range(0);
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::vector<std::unique_ptr<EmptyNode>> nodes = MakeNodes(count);
-    for (int64_t i = 1; i < count; ++i) nodes[i]->AddDependency(nodes[i - 1].get());
-    auto executor = std::make_unique<Executor>(0, false);
-    state.ResumeTiming();
-
-    nodes.back()->ScheduleStart(executor.get());
-    for (int64_t i = 0; i < count; ++i) {
+  TimeOnFreshNodes(state, true, false, [](auto& nodes, Executor* executor) {
+    nodes.back()->ScheduleStart(executor);
+    for (size_t i = 0; i < nodes.size(); ++i) {
       Node* next;
       {
         GraphLockHolder lock;
         next = executor->SelectNext();
       }
-      next->Run(executor.get());
+      next->Run(executor);
     }
-
-    state.PauseTiming();
-    executor.reset();
-    nodes.clear();
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * count);
-  state.SetComplexityN(count);
+  });
 }
 
 BENCHMARK(BM_SelectNextIndependent)
