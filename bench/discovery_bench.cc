@@ -20,9 +20,10 @@
 #include <boost/filesystem.hpp>
 
 #include "plugins/debug_config.h"
+#include "graph/graph.h"
 #include "plugins/discovery.h"
 #include "plugins/json_plugin.h"
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 namespace {
@@ -55,8 +56,8 @@ void WriteDebugConfig(int lines) {
 void BM_LoadJsonDescriptor(benchmark::State& state) {
   std::string path = PluginDirectory(1) + "/p0.json";
   for (auto _ : state) {
-    std::unique_ptr<JSONPlugin> plugin(new JSONPlugin("p0", path));
-    benchmark::DoNotOptimize(plugin.get());
+    Graph graph;
+    benchmark::DoNotOptimize(graph.Add(std::make_unique<JSONPlugin>(graph, "p0", path)));
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -67,21 +68,21 @@ void BM_ReadDebugEntries(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// Discovery of N descriptors with a 100-line debug file; the debug plugins
-// that every iteration adds stay linked (plugins are never deleted).
+// Discovery of N descriptors with a 100-line debug file, each into a new graph.
 void BM_DiscoverPlugins(benchmark::State& state) {
   const int64_t descriptors = state.range(0);
   Settings& settings = Settings::Instance();
   settings.pluginDirectory = PluginDirectory(descriptors);
   WriteDebugConfig(100);
   for (auto _ : state) {
+    state.PauseTiming();
+    auto graph = std::make_unique<Graph>();
+    state.ResumeTiming();
     RunList runList;
     std::set<std::string> runOnceSet;
-    DiscoverPlugins({}, {}, runOnceSet, settings, runList);
+    DiscoverPlugins(*graph, {}, {}, runOnceSet, settings, runList);
     state.PauseTiming();
-    for (Plugin* plugin : runList) {
-      if (dynamic_cast<JSONPlugin*>(plugin) != nullptr) delete plugin;  // no edges
-    }
+    graph.reset();
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * descriptors);

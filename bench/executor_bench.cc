@@ -29,7 +29,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/hvcli_executor.h"
+#include "cli/client/hvcli_executor.h"
 
 extern char** environ;
 

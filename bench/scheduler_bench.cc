@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "graph/executor.h"
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
 #include "graph/node.h"
 
 namespace bootcrank {

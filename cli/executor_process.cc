@@ -1,9 +1,5 @@
-// The executor process's side of HvcliExecutor: the control socket, the
-// event-loop thread and the handling of one request per connection.
-//
-// Runs in a child forked from a possibly multi-threaded process: only the
-// forking thread exists here, so nothing below takes GraphLock or touches
-// the settings object, and everything inherited is closed first.
+#include "cli/executor_process.h"
+
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,15 +13,14 @@
 #include <string>
 #include <strings.h>
 
-#include "cli/control_socket.h"
+#include "cli/client/control_socket.h"
 #include "cli/hvcli_dispatcher.h"
-#include "cli/hvcli_executor.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/poll.h"
 #include "host/process.h"
-#include "plugins/exception.h"
-#include "runcontrol/logging.h"
+#include "base/exception.h"
+#include "host/logging.h"
 
 namespace bootcrank {
 
@@ -158,33 +153,8 @@ void HandleControlConnection(void* clientData) {
   close(connection);
 }
 
-}  // namespace
-
-void HvcliExecutor::RunExecutorProcess() {
-  // Inherited descriptors (other threads' pipes and sockets) must not stay
-  // open for the executor's lifetime. syslog's socket is among them; close
-  // it through syslog so that it reconnects on the next message.
-  closelog();
-  host::CloseDescriptorsFrom(STDERR_FILENO + 1);
-  RedirectStdio(host::HostPath("/var/log/bootcrank-hvcli-stdout.log").c_str());
-  try {
-    OpenControlSocket();
-    if (daemon(0, 1) != 0) throw Exception("Failed to daemonize");
-    StartEventLoop();
-    Log_Level(kLogInfo, "Executor Reset - polling for commands\n");
-  } catch (const std::exception& e) {
-    Log_Level(kLogError, "Unable to start executor: %s\n", e.what());
-    _exit(255);
-  } catch (...) {
-    Log_Level(kLogError, "Unable to start executor\n");
-    _exit(255);
-  }
-  pthread_join(eventLoopThread, nullptr);
-  close(controlSocket);
-  _exit(0);
-}
-
-void HvcliExecutor::OpenControlSocket() {
+// Creates, binds and listens on the control socket. Throws Exception.
+int OpenControlSocket() {
   const std::string path = cli::ControlSocketPath();
   sockaddr_un address;
   if (!cli::ControlSocketAddress(path, &address)) {
@@ -192,7 +162,7 @@ void HvcliExecutor::OpenControlSocket() {
                     std::to_string(path.size()) + " bytes, at most " +
                     std::to_string(cli::kMaxControlSocketPath) + "): " + path);
   }
-  controlSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int controlSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (controlSocket < 0) {
     throw Exception("Error opening control socket for executor: " + ErrorText(errno));
   }
@@ -200,33 +170,26 @@ void HvcliExecutor::OpenControlSocket() {
     MakeDirectories(path.substr(0, path.rfind('/')));
   } catch (...) {
     close(controlSocket);
-    controlSocket = -1;
     throw;
   }
   RemoveStaleSocket(path, address);
   if (bind(controlSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     int error = errno;
     close(controlSocket);
-    controlSocket = -1;
     throw Exception("Failed to bind to executor control socket: " + ErrorText(error));
   }
   if (listen(controlSocket, kListenBacklog) != 0) {
     int error = errno;
     close(controlSocket);
-    controlSocket = -1;
     throw Exception("Failed to listen on executor control socket: " + ErrorText(error));
   }
+  return controlSocket;
 }
 
-void HvcliExecutor::StartEventLoop() {
-  if (pthread_create(&eventLoopThread, nullptr, &HvcliExecutor::EventLoopThreadBody, this) !=
-      0) {
-    throw Exception("Failed creating Executor Event Loop thread");
-  }
-}
-
-void* HvcliExecutor::EventLoopThreadBody(void* executor) {
-  int listening = static_cast<HvcliExecutor*>(executor)->controlSocket;
+// The event-loop thread: serves connections on the listening socket that
+// `socket` points to until a stop request.
+void* EventLoopThreadBody(void* socket) {
+  int listening = *static_cast<int*>(socket);
   Poll_InitDefault();
   if (Poll_Callback(POLL_CS_MAIN, kPollFlags, HandleControlConnection, &listening, POLL_DEVICE,
                     listening, nullptr) != 0) {
@@ -235,6 +198,31 @@ void* HvcliExecutor::EventLoopThreadBody(void* executor) {
   }
   Poll_Loop(1, &executorExitRequested, POLL_CLASS_MAIN);
   return nullptr;
+}
+
+}  // namespace
+
+int RunExecutorProcess() {
+  RedirectStdio(host::HostPath("/var/log/bootcrank-hvcli-stdout.log").c_str());
+  int controlSocket = -1;
+  pthread_t eventLoopThread;
+  try {
+    controlSocket = OpenControlSocket();
+    if (daemon(0, 1) != 0) throw Exception("Failed to daemonize");
+    if (pthread_create(&eventLoopThread, nullptr, &EventLoopThreadBody, &controlSocket) != 0) {
+      throw Exception("Failed creating Executor Event Loop thread");
+    }
+    Log_Level(kLogInfo, "Executor Reset - polling for commands\n");
+  } catch (const std::exception& e) {
+    Log_Level(kLogError, "Unable to start executor: %s\n", e.what());
+    return 255;
+  } catch (...) {
+    Log_Level(kLogError, "Unable to start executor\n");
+    return 255;
+  }
+  pthread_join(eventLoopThread, nullptr);
+  close(controlSocket);
+  return 0;
 }
 
 }  // namespace bootcrank

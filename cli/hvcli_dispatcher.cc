@@ -6,7 +6,7 @@
 #include "cli/autocli_option_parser.h"
 #include "host/host_root.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace {
 const uint32_t kHvclicMagic = 0x5CA1AB1E;

@@ -4,11 +4,12 @@
 
 #include "daemons/execute_with_timeout.h"
 #include "graph/barrier.h"
-#include "graph/graph_lock.h"
+#include "graph/graph.h"
+#include "base/graph_lock.h"
 #include "host/host_control.h"
 #include "host/log.h"
-#include "plugins/exception.h"
-#include "runcontrol/logging.h"
+#include "base/exception.h"
+#include "host/logging.h"
 
 namespace bootcrank {
 
@@ -76,11 +77,11 @@ void DaemonPlugin::Restart() { throw NotImplementedException("DaemonPlugin::Rest
 
 void DaemonPlugin::SSLReset() { throw NotImplementedException("DaemonPlugin::SSLReset"); }
 
-LegacyDaemonPlugin::LegacyDaemonPlugin(const std::string& name,
+LegacyDaemonPlugin::LegacyDaemonPlugin(Graph& graph, const std::string& name,
                                        const std::string& scriptPath, uint32_t priority)
     : DaemonPlugin(name, priority, 3) {
   GraphLockHolder lock;
-  PriorityBarrier* barrier = GetPriorityBarrier(priority);
+  PriorityBarrier* barrier = graph.GetPriorityBarrier(priority);
   operations[kStartOperation] = scriptPath + " start";
   operations[kStopOperation] = scriptPath + " stop";
   barrier->AddToPriorityChain(this);

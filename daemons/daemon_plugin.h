@@ -63,8 +63,8 @@ class DaemonPlugin : public Plugin {
 // that it starts after every daemon of a lower priority.
 class LegacyDaemonPlugin : public DaemonPlugin {
  public:
-  // Takes GraphLock. Throws when the priority barrier cannot be made.
-  LegacyDaemonPlugin(const std::string& name, const std::string& scriptPath,
+  // Links into the priority chain of `graph`. Takes GraphLock.
+  LegacyDaemonPlugin(Graph& graph, const std::string& name, const std::string& scriptPath,
                      uint32_t priority);
 
   void ApplyHostProfile() override;  // NotImplementedException

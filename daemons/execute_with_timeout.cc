@@ -13,8 +13,8 @@
 #include "host/host_root.h"
 #include "host/open_file.h"
 #include "host/log.h"
-#include "plugins/exception.h"
-#include "runcontrol/settings.h"
+#include "base/exception.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 

@@ -10,9 +10,10 @@
 #include <sstream>
 
 #include "daemons/daemon_plugin.h"
+#include "graph/graph.h"
 #include "host/host_root.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 
@@ -63,7 +64,7 @@ InitScriptListing ParseInitScriptListing(std::istream& in) {
   return listing;
 }
 
-RunList DiscoverInitScriptDaemons(bool stop) {
+RunList DiscoverInitScriptDaemons(Graph& graph, bool stop) {
   InitScriptListing listing;
   const std::string command = host::HostPath("/bin/chkconfig") + " -p";
   if (FILE* pipe = popen(command.c_str(), "re")) {
@@ -85,8 +86,8 @@ RunList DiscoverInitScriptDaemons(bool stop) {
     std::string name = boost::filesystem::path(entry.path).filename().string();
     if (!stop && ExcludedFromStartRuns(name)) continue;
     try {
-      runList.push_back(new LegacyDaemonPlugin(name, entry.path,
-                                               static_cast<uint32_t>(entry.priority)));
+      runList.push_back(graph.Add(std::make_unique<LegacyDaemonPlugin>(
+          graph, name, entry.path, static_cast<uint32_t>(entry.priority))));
     } catch (const std::exception& e) {
       Log_Level(kLogWarning, "Failed to create init.d daemon plugin: %s because: %s\n",
                 name.c_str(), e.what());

@@ -38,13 +38,13 @@ bool ParseInitScriptLine(const std::string& line, InitScriptEntry* entry);
 // throws.
 InitScriptListing ParseInitScriptListing(std::istream& in);
 
-// One LegacyDaemonPlugin per listed script, in priority order; named after
+// One LegacyDaemonPlugin of `graph` per listed script, in priority order; named after
 // the script's last path component. Start runs (`stop` false) leave out
 // "hvsyslogd" and "evtd". A tool that cannot be run gives an empty list; a
 // plugin that cannot be created is logged and left out; a failure while
 // reading the listing throws Exception "Failed obtaining list of init.d
 // scripts".
-RunList DiscoverInitScriptDaemons(bool stop);
+RunList DiscoverInitScriptDaemons(Graph& graph, bool stop);
 
 }  // namespace bootcrank
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugins/exception.h"
+#include "base/exception.h"
 #include "plugins/json_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "graph/barrier.h"
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
 #include "graph/node.h"
 #include "host/host_control.h"
 #include "host/log.h"
-#include "plugins/plugin.h"
+#include "graph/graph.h"
 
 namespace bootcrank {
 
@@ -19,9 +19,9 @@ namespace {
 // Every node connected to the run list or a registered barrier, following
 // edges in both directions, in a deterministic order: seeds first (run list,
 // then barriers by name), then breadth first. REQUIRES: GraphLock held.
-std::vector<Node*> ConnectedNodes(const RunList& runList) {
+std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& runList) {
   std::vector<Node*> nodes(runList.begin(), runList.end());
-  for (InitBarrier* barrier : AllBarriers()) nodes.push_back(barrier);
+  for (InitBarrier* barrier : graph.AllBarriers()) nodes.push_back(barrier);
   std::unordered_set<Node*> seen;
   std::vector<Node*> order;
   auto visit = [&](Node* node) {
@@ -37,7 +37,7 @@ std::vector<Node*> ConnectedNodes(const RunList& runList) {
 
 // Which edge of a cycle to drop: index i stands for "cycle[i] depends on
 // cycle[i + 1]" (the last node on the first). A plugin's requirement of a
-// barrier is preferred, the last one on the path: dropping it leaves every
+// barrier (a node that is not a barrier, waiting for one) is preferred, the last one on the path: dropping it leaves every
 // barrier's providers in place, whereas dropping a barrier's edge to its
 // only provider would make the barrier report a missing provider as well.
 // Without one, the edge that closed the cycle goes.
@@ -45,7 +45,7 @@ size_t EdgeToDrop(const std::vector<Node*>& cycle) {
   for (size_t i = cycle.size(); i-- > 0;) {
     Node* waiting = cycle[i];
     Node* awaited = cycle[(i + 1) % cycle.size()];
-    if (dynamic_cast<Plugin*>(waiting) != nullptr &&
+    if (dynamic_cast<InitBarrier*>(waiting) == nullptr &&
         dynamic_cast<InitBarrier*>(awaited) != nullptr) {
       return i;
     }
@@ -71,7 +71,7 @@ void ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
 // the edge (the nodes above it count as unvisited again). Every edge left
 // then leads to a node that finished before the edge's owner, so the graph
 // is acyclic after one search.
-void BreakDependencyCycles(const RunList& runList) {
+void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList) {
   GraphLockHolder lock;
   constexpr size_t kDone = static_cast<size_t>(-1);
   // Absent: unvisited; kDone: finished; otherwise the position on the path.
@@ -82,7 +82,7 @@ void BreakDependencyCycles(const RunList& runList) {
   };
   std::vector<Frame> path;
 
-  for (Node* root : ConnectedNodes(runList)) {
+  for (Node* root : ConnectedNodes(graph, runList)) {
     if (mark.count(root) != 0) continue;
     mark[root] = 0;
     path.push_back(Frame{root, 0});

@@ -11,11 +11,15 @@
 #ifndef BOOTCRANK_GRAPH_CYCLES_H_
 #define BOOTCRANK_GRAPH_CYCLES_H_
 
-#include "plugins/plugin.h"
+#include <vector>
 
 namespace bootcrank {
 
-// Searches every node connected to the run list or to a registered barrier.
+class Graph;
+class Node;
+
+// Searches every node connected to `runList` (the plugins of a run, in
+// order) or to a barrier registered in `graph`.
 // For each cycle found, raises the system alert and logs at level 115
 //   Bootcrank dependency error: dependency cycle "a" -> "x" -> "b" -> "a"
 //   (each node depends on the next); dropping the dependency of "a" on "x"
@@ -23,7 +27,7 @@ namespace bootcrank {
 // cycle has one (so no barrier loses a provider), else the edge that closed
 // the cycle. Afterwards the graph is acyclic. Iterative, and linear in nodes
 // plus edges when there are no cycles.
-void BreakDependencyCycles(const RunList& runList);
+void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList);
 
 }  // namespace bootcrank
 

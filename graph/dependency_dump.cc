@@ -8,7 +8,8 @@
 #include <iostream>
 
 #include "graph/barrier.h"
-#include "graph/graph_lock.h"
+#include "graph/graph.h"
+#include "base/graph_lock.h"
 #include "graph/node.h"
 
 namespace bootcrank {
@@ -20,10 +21,10 @@ uint64_t NodeId(const Node* node) {
   return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(node));
 }
 
-void DumpGraph(const RunList& runList, std::ostream& out) {
+void DumpGraph(const Graph& graph, const std::vector<Node*>& runList, std::ostream& out) {
   out << "digraph g {\n";
-  for (Plugin* plugin : runList) DumpNode(plugin, out);
-  for (InitBarrier* barrier : AllBarriers()) DumpNode(barrier, out);
+  for (Node* plugin : runList) DumpNode(plugin, out);
+  for (InitBarrier* barrier : graph.AllBarriers()) DumpNode(barrier, out);
   out << "}\n" << std::flush;
 }
 
@@ -39,16 +40,17 @@ void DumpNode(Node* node, std::ostream& out) {
   }
 }
 
-bool DumpDependencyTree(const RunList& runList, const std::string* path) {
+bool DumpDependencyTree(const Graph& graph, const std::vector<Node*>& runList,
+                        const std::string* path) {
   if (path == nullptr) {
-    DumpGraph(runList, std::cout);
+    DumpGraph(graph, runList, std::cout);
     return true;
   }
   int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   boost::iostreams::stream<boost::iostreams::file_descriptor_sink> file(
       fd, boost::iostreams::close_handle);
-  DumpGraph(runList, file);
+  DumpGraph(graph, runList, file);
   return true;
 }
 

@@ -12,10 +12,11 @@
 #include <ostream>
 #include <string>
 
-#include "plugins/plugin.h"
+#include <vector>
 
 namespace bootcrank {
 
+class Graph;
 class Node;
 
 // Writes `node`'s line, `<id> [label="<name>"<attributes>];`, then one line
@@ -23,10 +24,11 @@ class Node;
 void DumpNode(Node* node, std::ostream& out);
 
 // Writes the whole graph: every plugin of `runList` in order, then every
-// registered barrier in name order, inside "digraph g {" ... "}". Writes to
+// barrier registered in `graph` in name order, inside "digraph g {" ... "}". Writes to
 // the file `path` (truncated), or to standard output when `path` is null.
 // Returns false, having written nothing, when the file cannot be opened.
-bool DumpDependencyTree(const RunList& runList, const std::string* path);
+bool DumpDependencyTree(const Graph& graph, const std::vector<Node*>& runList,
+                        const std::string* path);
 
 }  // namespace bootcrank
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
 #include "graph/node.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 
@@ -95,14 +95,14 @@ void Executor::WorkLoop() {
   GraphLock::Unlock();
 }
 
-void StartRun(const RunList& plugins, Executor* executor) {
-  for (Plugin* plugin : plugins) plugin->ScheduleStart(executor);
-  for (Plugin* plugin : plugins) plugin->WaitStarted();
+void StartRun(const std::vector<Node*>& plugins, Executor* executor) {
+  for (Node* plugin : plugins) plugin->ScheduleStart(executor);
+  for (Node* plugin : plugins) plugin->WaitStarted();
 }
 
-void StopRun(const RunList& plugins, Executor* executor) {
-  for (Plugin* plugin : plugins) plugin->ScheduleStop(executor);
-  for (Plugin* plugin : plugins) plugin->WaitStopped();
+void StopRun(const std::vector<Node*>& plugins, Executor* executor) {
+  for (Node* plugin : plugins) plugin->ScheduleStop(executor);
+  for (Node* plugin : plugins) plugin->WaitStopped();
 }
 
 }  // namespace bootcrank

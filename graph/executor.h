@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "graph/ready_queue.h"
-#include "plugins/plugin.h"
 
 namespace bootcrank {
 
@@ -76,9 +75,9 @@ class Executor {
 
 // The start run: ScheduleStart for every plugin in list order, then
 // WaitStarted for each in the same order.
-void StartRun(const RunList& plugins, Executor* executor);
+void StartRun(const std::vector<Node*>& plugins, Executor* executor);
 // The stop run: ScheduleStop and WaitStopped, likewise.
-void StopRun(const RunList& plugins, Executor* executor);
+void StopRun(const std::vector<Node*>& plugins, Executor* executor);
 
 }  // namespace bootcrank
 

@@ -4,9 +4,9 @@
 #include <exception>
 
 #include "graph/executor.h"
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 

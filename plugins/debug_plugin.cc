@@ -5,22 +5,23 @@
 #include <cstdlib>
 
 #include "graph/barrier.h"
+#include "graph/graph.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 
-DebugPlugin::DebugPlugin(const std::string& name,
+DebugPlugin::DebugPlugin(Graph& graph, const std::string& name,
                          const std::vector<std::string>& requiredBarriers,
                          const std::vector<std::string>& providedBarriers,
                          const std::string& command)
     : Plugin(name), command(command) {
   apiVersion = 1;
   for (const std::string& barrier : requiredBarriers) {
-    AddDependency(GetBarrier(barrier, true));
+    AddDependency(graph.GetBarrier(barrier, true));
   }
   for (const std::string& barrier : providedBarriers) {
-    AddDependent(GetBarrier(barrier, true));
+    AddDependent(graph.GetBarrier(barrier, true));
   }
 }
 

@@ -18,8 +18,9 @@ namespace bootcrank {
 class DebugPlugin : public Plugin {
  public:
   // Interface version 1; depends on each barrier of `requiredBarriers` and
-  // makes each of `providedBarriers` depend on it, creating them as needed.
-  DebugPlugin(const std::string& name,
+  // makes each of `providedBarriers` depend on it, creating them in `graph` as
+  // needed.
+  DebugPlugin(Graph& graph, const std::string& name,
               const std::vector<std::string>& requiredBarriers,
               const std::vector<std::string>& providedBarriers,
               const std::string& command);

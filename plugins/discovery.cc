@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <exception>
+#include <memory>
 
 #include "host/host_control.h"
+#include "graph/graph.h"
 #include "host/log.h"
 #include "plugins/debug_config.h"
 #include "plugins/debug_plugin.h"
@@ -23,17 +25,17 @@ void ReportLoadFailure(const std::string& text) {
 // Builds the plugin of a "so" or "json" file, or appends the debug plugins of
 // a "debug" file. Returns null when there is nothing to filter: a debug file,
 // an unknown type (logged) or a constructor that failed (reported).
-Plugin* BuildPlugin(const std::string& fileName, const std::string& extension,
+Plugin* BuildPlugin(Graph& graph, const std::string& fileName, const std::string& extension,
                     const std::string& baseName, const std::string& path,
                     const std::vector<DebugEntry>& entries, RunList& runList) {
   try {
-    if (extension == "so") return new NativePlugin(baseName, path);
-    if (extension == "json") return new JSONPlugin(baseName, path);
+    if (extension == "so") return graph.Add(std::make_unique<NativePlugin>(graph, baseName, path));
+    if (extension == "json") return graph.Add(std::make_unique<JSONPlugin>(graph, baseName, path));
     if (extension == "debug") {
       for (const DebugEntry& entry : entries) {
         if (entry.name != baseName) continue;
-        runList.push_back(new DebugPlugin(entry.name, entry.requiredBarriers,
-                                          entry.providedBarriers, entry.command));
+        runList.push_back(graph.Add(std::make_unique<DebugPlugin>(
+            graph, entry.name, entry.requiredBarriers, entry.providedBarriers, entry.command)));
       }
       return nullptr;
     }
@@ -96,7 +98,7 @@ std::string SanitisedRunOnceKey(const std::string& key) {
 // LoadPlugin with the debug injection entries taken from `debugEntries`
 // (read once per discovery; the file does not change meanwhile, and the
 // cache logs its malformed lines on every read, as a fresh read would).
-void LoadPluginWith(DebugEntryCache& debugEntries, const std::string& fileName,
+void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::string& fileName,
                     RunList& runList, const std::set<std::string>& bootFlags,
                     const std::vector<std::string>& disabledPlugins,
                     std::set<std::string>& runOnceSet, const Settings& settings) {
@@ -112,7 +114,7 @@ void LoadPluginWith(DebugEntryCache& debugEntries, const std::string& fileName,
   // Outside the failure guard: a broken debug configuration ends discovery.
   const std::vector<DebugEntry>& entries = debugEntries.Read();
 
-  Plugin* plugin = BuildPlugin(fileName, extension, baseName, path, entries, runList);
+  Plugin* plugin = BuildPlugin(graph, fileName, extension, baseName, path, entries, runList);
   if (plugin == nullptr) return;
 
   if (std::find(disabledPlugins.begin(), disabledPlugins.end(), baseName) !=
@@ -140,22 +142,22 @@ void LoadPluginWith(DebugEntryCache& debugEntries, const std::string& fileName,
 
 }  // namespace
 
-void LoadPlugin(const std::string& fileName, RunList& runList,
+void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
                 const std::vector<std::string>& disabledPlugins,
                 std::set<std::string>& runOnceSet, const Settings& settings) {
   DebugEntryCache debugEntries;
-  LoadPluginWith(debugEntries, fileName, runList, bootFlags, disabledPlugins, runOnceSet,
+  LoadPluginWith(graph, debugEntries, fileName, runList, bootFlags, disabledPlugins, runOnceSet,
                  settings);
 }
 
-void DiscoverPlugins(const std::vector<std::string>& pluginNames,
+void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
                      const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
                      Settings& settings, RunList& runList) {
   DebugEntryCache debugEntries;
   if (!pluginNames.empty()) {
     for (const std::string& name : pluginNames) {
-      LoadPluginWith(debugEntries, name, runList, bootFlags, settings.disabledPlugins,
+      LoadPluginWith(graph, debugEntries, name, runList, bootFlags, settings.disabledPlugins,
                      runOnceSet, settings);
     }
     return;
@@ -163,12 +165,12 @@ void DiscoverPlugins(const std::vector<std::string>& pluginNames,
   const std::vector<DebugEntry>& entries = debugEntries.Read();
   for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end;
        ++it) {
-    LoadPluginWith(debugEntries, it->path().filename().string(), runList, bootFlags,
+    LoadPluginWith(graph, debugEntries, it->path().filename().string(), runList, bootFlags,
                    settings.disabledPlugins, runOnceSet, settings);
   }
   for (const DebugEntry& entry : entries) {
-    runList.push_back(new DebugPlugin(entry.name, entry.requiredBarriers, entry.providedBarriers,
-                                      entry.command));
+    runList.push_back(graph.Add(std::make_unique<DebugPlugin>(
+        graph, entry.name, entry.requiredBarriers, entry.providedBarriers, entry.command)));
   }
 }
 

@@ -28,16 +28,16 @@
 #include <vector>
 
 #include "plugins/plugin.h"
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 
-// Examines the file `fileName` (no directory part) of
+// Examines, building into `graph`, the file `fileName` (no directory part) of
 // `settings.pluginDirectory`: builds its plugin(s), applies the filters and
 // appends what passes to `runList`; adds the sanitised run-once key of an
 // admitted run-once plugin to `runOnceSet`. Never throws for a plugin that
 // cannot be loaded; an error of the debug injection reader propagates.
-void LoadPlugin(const std::string& fileName, RunList& runList,
+void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
                 const std::vector<std::string>& disabledPlugins,
                 std::set<std::string>& runOnceSet, const Settings& settings);
@@ -48,7 +48,7 @@ void LoadPlugin(const std::string& fileName, RunList& runList,
 // named file of the plugin directory, in order, and nothing else. Errors
 // opening or reading the directory, and of the debug injection reader,
 // propagate.
-void DiscoverPlugins(const std::vector<std::string>& pluginNames,
+void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
                      const std::set<std::string>& bootFlags,
                      std::set<std::string>& runOnceSet, Settings& settings,
                      RunList& runList);

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/read_file.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 namespace {

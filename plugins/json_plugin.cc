@@ -2,15 +2,16 @@
 
 #include <exception>
 
-#include "cli/hvcli_executor.h"
+#include "cli/client/hvcli_executor.h"
 #include "graph/barrier.h"
+#include "graph/graph.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 #include "plugins/json_descriptor.h"
 
 namespace bootcrank {
 
-JSONPlugin::JSONPlugin(const std::string& name, const std::string& path)
+JSONPlugin::JSONPlugin(Graph& graph, const std::string& name, const std::string& path)
     : Plugin(name) {
   JSONDescriptor descriptor = LoadJSONDescriptor(path);
   apiVersion = descriptor.apiVersion;
@@ -22,10 +23,10 @@ JSONPlugin::JSONPlugin(const std::string& name, const std::string& path)
   hostProfileCommands = std::move(descriptor.hostProfileCommands);
 
   for (const std::string& barrier : descriptor.requiredBarriers) {
-    AddDependency(GetBarrier(barrier, true));
+    AddDependency(graph.GetBarrier(barrier, true));
   }
   for (const std::string& barrier : descriptor.providedBarriers) {
-    AddDependent(GetBarrier(barrier, true));
+    AddDependent(graph.GetBarrier(barrier, true));
   }
 }
 

@@ -23,7 +23,7 @@ class JSONPlugin : public Plugin {
  public:
   // `path` is the descriptor's full path. Throws InvalidPluginException(path,
   // reason) for a descriptor that cannot be read or is invalid.
-  JSONPlugin(const std::string& name, const std::string& path);
+  JSONPlugin(Graph& graph, const std::string& name, const std::string& path);
 
   void Start() override;  // the start commands, method "start"
   // apiVersion >= 2 and at least one host-profile command.

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "graph/barrier.h"
+#include "graph/graph.h"
 #include "host/host_root.h"
 #include "host/spawn.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 namespace {
@@ -59,7 +60,7 @@ std::string StatusText(HvkuserStatus status) {
 
 }  // namespace
 
-NativePlugin::NativePlugin(const std::string& name, const std::string& path)
+NativePlugin::NativePlugin(Graph& graph, const std::string& name, const std::string& path)
     : Plugin(name), libraryPath(path) {
   // The loader opens the file with a blocking read: a FIFO or a terminal
   // named like a plugin would hold discovery for ever.
@@ -91,10 +92,10 @@ NativePlugin::NativePlugin(const std::string& name, const std::string& path)
   apiVersion = static_cast<int32_t>(version);
 
   for (const std::string& barrier : Names(metadata->provides_barriers)) {
-    AddDependent(GetBarrier(barrier, true));
+    AddDependent(graph.GetBarrier(barrier, true));
   }
   for (const std::string& barrier : Names(metadata->requires_barriers)) {
-    AddDependency(GetBarrier(barrier, true));
+    AddDependency(graph.GetBarrier(barrier, true));
   }
   // The fields below exist only in tables of version 3 and later; shorter
   // tables may end before them.

@@ -23,7 +23,7 @@ class NativePlugin : public Plugin {
   // Throws InvalidPluginException(path, ...) when the object cannot be
   // loaded or declares an unsupported version, and Exception("Failed loading
   // symbol: ...") when a table is missing. The object is closed either way.
-  NativePlugin(const std::string& name, const std::string& path);
+  NativePlugin(Graph& graph, const std::string& name, const std::string& path);
 
   void Start() override;  // method "start"
   // apiVersion >= 2 and the operations table has an apply-host-profile slot.

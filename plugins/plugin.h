@@ -1,7 +1,7 @@
 // Plugin: the abstract base of every unit of start-up work.
 //
 // A plugin is a Node of the dependency graph; its kind's constructor links it
-// to its barriers at once. The base adds what all kinds share: the interface
+// to its barriers in the Graph that it is then added to, at once. The base adds what all kinds share: the interface
 // version of its descriptor, the run-once marker and the plugin's own version,
 // the boot flags that enable or disable it, the times of its activation, and
 // the method interface that activation and invoke runs call.
@@ -13,32 +13,21 @@
 #ifndef BOOTCRANK_PLUGINS_PLUGIN_H_
 #define BOOTCRANK_PLUGINS_PLUGIN_H_
 
-#include <sys/time.h>
-
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/time_value.h"
 #include "graph/node.h"
 
 namespace bootcrank {
 
-// A wall-clock time: seconds and microseconds, as gettimeofday gives them.
-struct TimeValue {
-  int64_t seconds = 0;
-  int64_t microseconds = 0;
-
-  static TimeValue Now();
-};
-
-// Microseconds from `start` to `end`.
-int64_t ElapsedMicroseconds(const TimeValue& start, const TimeValue& end);
+class Graph;
 
 class Plugin : public Node {
  public:
   explicit Plugin(const std::string& name, uint32_t executionClass = 1);
-  ~Plugin() override;
 
   // Plugin activation: the console prompt in interactive runs, then the
   // method chosen by the run (Start, ApplyHostProfile or --method), timed,
@@ -75,8 +64,12 @@ class Plugin : public Node {
   TimeValue activationEnd;    // zero until the method returned or failed
 };
 
-// The plugins of a run, in the order discovery appended them.
+// The plugins of a run, in the order discovery appended them. The graph
+// they were built into owns them.
 using RunList = std::vector<Plugin*>;
+
+// The run list as graph nodes, for the graph's walks, dump and cycle search.
+std::vector<Node*> AsNodes(const RunList& runList);
 
 }  // namespace bootcrank
 

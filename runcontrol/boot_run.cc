@@ -11,11 +11,12 @@
 #include <sstream>
 #include <memory>
 
-#include "cli/hvcli_executor.h"
+#include "cli/client/hvcli_executor.h"
 #include "daemons/init_script_daemons.h"
 #include "graph/cycles.h"
 #include "graph/dependency_dump.h"
 #include "graph/executor.h"
+#include "graph/graph.h"
 #include "host/host_control.h"
 #include "host/host_root.h"
 #include "host/read_file.h"
@@ -58,23 +59,23 @@ uint32_t ChooseThreadCount(Settings& settings, size_t plugins) {
 
 void BuildRunList(Settings& settings, const CommandLine& line, BootRun& run) {
   if (line.daemon) {
-    run.runList = DiscoverInitScriptDaemons(line.stop);
+    run.runList = DiscoverInitScriptDaemons(run.graph, line.stop);
     return;
   }
   run.runOnceSet.insert(line.runOnce.begin(), line.runOnce.end());
   if (settings.invoke) ReadRunOnceRecord(run.runOnceSet);
   std::set<std::string> bootFlags = line.bootFlags;
-  DiscoverPlugins(line.pluginNames, bootFlags, run.runOnceSet, settings, run.runList);
+  DiscoverPlugins(run.graph, line.pluginNames, bootFlags, run.runOnceSet, settings, run.runList);
 }
 
 void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
-  BreakDependencyCycles(run.runList);
+  BreakDependencyCycles(run.graph, AsNodes(run.runList));
   Executor executor(static_cast<int32_t>(settings.threadCount), settings.randomize);
   if (line.daemon) {
     if (line.stop) {
-      StopRun(run.runList, &executor);
+      StopRun(AsNodes(run.runList), &executor);
     } else {
-      StartRun(run.runList, &executor);
+      StartRun(AsNodes(run.runList), &executor);
     }
     return;
   }
@@ -83,7 +84,7 @@ void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
     screen.ProgressText("Activating Bootcrank Plugins");
     screen.StatusText("");
   }
-  StartRun(run.runList, &executor);
+  StartRun(AsNodes(run.runList), &executor);
   WriteRunOnceRecord(run.runOnceSet);
 }
 
@@ -113,7 +114,7 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
     BuildRunList(settings, line, run);
     settings.threadCount = ChooseThreadCount(settings, run.runList.size());
     if (line.dump) {
-      ok = DumpDependencyTree(run.runList, line.dumpToFile ? &line.dumpPath : nullptr);
+      ok = DumpDependencyTree(run.graph, AsNodes(run.runList), line.dumpToFile ? &line.dumpPath : nullptr);
     } else {
       RunGraph(settings, line, run);
       ok = true;

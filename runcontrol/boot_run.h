@@ -5,14 +5,16 @@
 #include <set>
 #include <string>
 
+#include "graph/graph.h"
 #include "plugins/plugin.h"
 #include "runcontrol/command_line.h"
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 
 // What main keeps for the length of a run.
 struct BootRun {
+  Graph graph;              // owns every plugin and barrier of the run
   TimeValue start;          // taken before anything else
   TimeValue end;            // taken after the run
   long uptimeSeconds = 0;   // the host's uptime at start

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 

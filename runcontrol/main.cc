@@ -12,14 +12,14 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli/hvcli_executor.h"
+#include "cli/client/hvcli_executor.h"
 #include "host/log.h"
 #include "host/process.h"
 #include "plugins/plugin.h"
 #include "runcontrol/boot_run.h"
 #include "runcontrol/command_line.h"
-#include "runcontrol/logging.h"
-#include "runcontrol/settings.h"
+#include "host/logging.h"
+#include "base/settings.h"
 
 using namespace bootcrank;
 

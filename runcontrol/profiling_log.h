@@ -19,7 +19,7 @@
 #include <ostream>
 
 #include "plugins/plugin.h"
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 

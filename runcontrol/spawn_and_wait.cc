@@ -8,7 +8,7 @@
 
 #include "host/log.h"
 #include "host/process.h"
-#include "runcontrol/logging.h"
+#include "host/logging.h"
 
 namespace bootcrank {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "cli/hvcli_executor.h"
+#include "cli/client/hvcli_executor.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"
@@ -57,6 +57,8 @@ class ExecutorTest : public ::testing::Test {
     ASSERT_EQ(0, Shell("cd " + root_.root + " && mkdir -p var/log ." + kDirs[2] + " ." + kDirs[3]));
     Install("hvcli_core.so", kDirs[0]);
     Install("hvcli_probe.so", kDirs[0]);
+    ASSERT_EQ(0, Shell("mkdir -p " + root_.Path("/usr/lib/quarro/bootcrank") + " && cp " BOOTCRANK_BINARY_DIR
+                       "/hvcliExecutor " + root_.Path("/usr/lib/quarro/bootcrank/")));
   }
 
   void TearDown() override {

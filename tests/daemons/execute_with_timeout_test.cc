@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugins/exception.h"
-#include "runcontrol/settings.h"
+#include "base/exception.h"
+#include "base/settings.h"
 #include "support/temp_root.h"
 #include "support/thrown.h"
 

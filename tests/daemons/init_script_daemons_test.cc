@@ -5,12 +5,14 @@
 #include "daemons/daemon_plugin.h"
 #include "daemons/init_script_daemons.h"
 
+#include "graph/graph.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <sstream>
 
-#include "plugins/exception.h"
+#include "base/exception.h"
 #include "support/log_capture.h"
 #include "support/temp_root.h"
 #include "support/thrown.h"
@@ -35,14 +37,15 @@ TEST(InitScriptListingTest, OrdersByPriorityStablyAndSetsMalformedLinesAside) {
 
 TEST(InitScriptDiscoveryTest, StartRunsLeaveOutSyslogAndEventDaemons) {
   testing::TempRoot root;
+  Graph graph;
   auto names = [](const RunList& list) {
     Strings names;
     for (Plugin* plugin : list) names.push_back(plugin->Name());
     return names;
   };
-  EXPECT_EQ(Strings{}, names(DiscoverInitScriptDaemons(false)));  // no listing tool
+  EXPECT_EQ(Strings{}, names(DiscoverInitScriptDaemons(graph, false)));  // no listing tool
   root.Script("/bin/chkconfig", "exit 1");
-  EXPECT_EQ(Strings{}, names(DiscoverInitScriptDaemons(true)));   // a failing one
+  EXPECT_EQ(Strings{}, names(DiscoverInitScriptDaemons(graph, true)));   // a failing one
 
   root.Write("/listing",
              "/etc/init.d/evtd 5\n/etc/init.d/sshd 30\n/etc/init.d/bad\n/etc/init.d/hvsyslogd 1\n"
@@ -50,19 +53,19 @@ TEST(InitScriptDiscoveryTest, StartRunsLeaveOutSyslogAndEventDaemons) {
   root.Script("/bin/chkconfig", "[ \"$1\" = -p ] || exit 2\ncat " + root.Path("/listing"));
   testing::LogCapture log;
   EXPECT_EQ((Strings{"hvsyslogd2", "evtd.sh", "EVTD", "sshd"}),
-            names(DiscoverInitScriptDaemons(false)));
+            names(DiscoverInitScriptDaemons(graph, false)));
   EXPECT_EQ((Strings{"hvsyslogd", "hvsyslogd2", "evtd", "evtd.sh", "EVTD", "sshd"}),
-            names(DiscoverInitScriptDaemons(true)));
+            names(DiscoverInitScriptDaemons(graph, true)));
   EXPECT_EQ(Strings(2, "ignoring malformed init script listing line: /etc/init.d/bad"),
             log.Messages("info"));
 }
 
 TEST(DaemonPluginTest, StartAndStopRunTheScriptAndOnlyStartNamesTheMethodOnFailure) {
   testing::TempRoot root;
-  // Daemons join the process-wide graph: like every plugin, they live until the process ends.
   std::string script = root.Script("/etc/init.d/ntpd", "echo $1 >> " + root.Path("/calls") + "\nexit $(cat " +
                                                            root.Path("/code") + ")");
-  LegacyDaemonPlugin& plugin = *new LegacyDaemonPlugin("ntpd", script, 20);
+  Graph graph;
+  LegacyDaemonPlugin& plugin = *graph.Add(std::make_unique<LegacyDaemonPlugin>(graph, "ntpd", script, 20));
   root.Write("/code", "0");
   testing::LogCapture log;
   plugin.Start();

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/exception.h"
+#include "base/exception.h"
 #include "tests/graph/graph_fixtures.h"
 
 namespace bootcrank {
@@ -29,12 +29,12 @@ using Names = std::vector<std::string>;
 // (the depth from a chain of dependents the start walk never reaches) and
 // returns them in selection order.
 Names Drain(bool randomize) {
-  Graph g;
+  TestGraph g;
   Executor executor(0, randomize);
   const char* queue[] = {"a1.2", "b3.9", "c1.5", "d1.2", "e1.5", "f3.9", "g3.1"};
   for (std::string name : queue) {
     RecordingNode* queued = g.Add(name, {}, name[1] - '0');
-    for (int i = 0; i < std::stoi(name.substr(3)); ++i) g.Add(name + "+", {g.nodes.back().get()});
+    for (int i = 0; i < std::stoi(name.substr(3)); ++i) g.Add(name + "+", {g.nodes.back()});
     queued->ScheduleStart(&executor);
   }
   GraphLockHolder lock;
@@ -100,15 +100,15 @@ TEST(ExecutorStress, RandomGraphsRunEachNodeOnceAfterItsDependencies) {
   for (uint32_t run = 0; run < 320; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     std::mt19937 random(run);
-    Graph g;
+    TestGraph g;
     for (size_t i = 0, count = 20 + random() % 100; i < count; ++i) {
       g.Add("n" + std::to_string(i), {}, random() % 5 ? 1 : 3);
       for (size_t e = 0, edges = i == 0 ? 0 : random() % 4; e < edges; ++e) {
-        g.nodes[i]->AddDependency(g.nodes[random() % i].get());
+        g.nodes[i]->AddDependency(g.nodes[random() % i]);
       }
     }
     std::vector<RecordingNode*> shuffled;
-    for (auto& node : g.nodes) shuffled.push_back(node.get());
+    for (RecordingNode* node : g.nodes) shuffled.push_back(node);
     std::shuffle(shuffled.begin(), shuffled.end(), random);
     srand(run);
     {

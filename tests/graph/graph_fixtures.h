@@ -1,7 +1,5 @@
-// Graph test nodes and plugins that record when they run, unique names for
-// the process-wide barrier registry, and a scratch host root. Nodes linked
-// to a registered barrier must outlive the registry (a later cycle search
-// walks every barrier's edges): make them with Keep().
+// Graph test nodes and plugins that record when they run, a real graph that
+// owns them, and a scratch host root.
 #ifndef BOOTCRANK_TESTS_GRAPH_GRAPH_FIXTURES_H_
 #define BOOTCRANK_TESTS_GRAPH_GRAPH_FIXTURES_H_
 
@@ -17,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
+#include "graph/graph.h"
 #include "graph/node.h"
 #include "plugins/plugin.h"
 #include "support/sandbox.h"
@@ -60,18 +59,6 @@ struct RecordingNode : Node {
   Stamps started, stopped;
 };
 
-// Recording nodes owned by the test (no barriers involved).
-struct Graph {
-  RecordingNode* Add(const std::string& name, const std::vector<Node*>& dependencies = {},
-                     uint32_t executionClass = 1, bool fail = false) {
-    nodes.push_back(std::make_unique<RecordingNode>(name, &record, executionClass, fail));
-    for (Node* dependency : dependencies) nodes.back()->AddDependency(dependency);
-    return nodes.back().get();
-  }
-  RunRecord record;
-  std::vector<std::unique_ptr<RecordingNode>> nodes;
-};
-
 // Goes through the real plugin activation: use it under a ScratchHostRoot.
 struct RecordingPlugin : Plugin {
   RecordingPlugin(const std::string& name, RunRecord* record, uint32_t executionClass = 1)
@@ -83,20 +70,22 @@ struct RecordingPlugin : Plugin {
   Stamps started;
 };
 
-template <typename T>
-T* Keep(T* node) {
-  static auto* kept = new std::vector<std::unique_ptr<Node>>();
-  GraphLockHolder lock;
-  kept->emplace_back(node);
-  return node;
-}
-
-// Unique even under --gtest_repeat.
-inline std::string UniqueName(const std::string& suffix) {
-  static std::atomic<int> serial{0};
-  return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "#" +
-         std::to_string(serial++) + "/" + suffix;
-}
+// A graph of the test's own, its nodes recording into one run record.
+struct TestGraph {
+  RecordingNode* Add(const std::string& name, const std::vector<Node*>& dependencies = {},
+                     uint32_t executionClass = 1, bool fail = false) {
+    nodes.push_back(graph.Add(std::make_unique<RecordingNode>(name, &record, executionClass, fail)));
+    for (Node* dependency : dependencies) nodes.back()->AddDependency(dependency);
+    return nodes.back();
+  }
+  template <typename PluginKind = RecordingPlugin>
+  PluginKind* AddPlugin(const std::string& name, uint32_t executionClass = 1) {
+    return graph.Add(std::make_unique<PluginKind>(name, &record, executionClass));
+  }
+  RunRecord record;  // outlives the nodes
+  Graph graph;
+  std::vector<RecordingNode*> nodes;  // those of Add, in order
+};
 
 // BOOTCRANK_ROOT is a scratch directory with a regular dev/kmsg while this
 // lives, keeping kernel-log writes and console switches off the machine.

@@ -15,7 +15,7 @@
 #include "graph/cycles.h"
 #include "graph/dependency_dump.h"
 #include "graph/executor.h"
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 #include "support/log_capture.h"
 #include "tests/graph/graph_fixtures.h"
 
@@ -28,7 +28,7 @@ using Nodes = std::vector<Node*>;
 
 // One worker: the order follows the dependent depth (right before left).
 TEST(Walks, DepthsAndTheStartWalk) {
-  Graph g;
+  TestGraph g;
   RecordingNode* base = g.Add("base");
   RecordingNode* left = g.Add("left", {base});
   RecordingNode* right = g.Add("right", {base}, 1, /*fail=*/true);  // completes all the same
@@ -59,18 +59,18 @@ TEST(Walks, DepthsAndTheStartWalk) {
 TEST(Walks, HundredThousandChainBothWaysWithoutRecursion) {
   constexpr int kLength = 100000;
   ScratchHostRoot root;
-  Graph g, h;  // started, and stopped
+  TestGraph g, h;  // started, and stopped
   for (int i = 0; i < kLength; ++i) {
-    g.Add("c" + std::to_string(i), i ? Nodes{g.nodes.back().get()} : Nodes{});
-    h.Add("c" + std::to_string(i), i ? Nodes{h.nodes.back().get()} : Nodes{});
+    g.Add("c" + std::to_string(i), i ? Nodes{g.nodes.back()} : Nodes{});
+    h.Add("c" + std::to_string(i), i ? Nodes{h.nodes.back()} : Nodes{});
   }
   RecordingNode* other = h.Add("other");  // below the top only
   h.nodes[kLength - 1]->AddDependency(other);
   RecordingPlugin top("top", &g.record);
-  top.AddDependency(g.nodes.back().get());
+  top.AddDependency(g.nodes.back());
   EXPECT_EQ(g.nodes.front()->DependentDepth(), kLength);
   EXPECT_EQ(top.DependencyDepth(), kLength);
-  BreakDependencyCycles({&top});
+  BreakDependencyCycles(g.graph, {&top});
   Executor executor(2, true);
   StartRun({&top}, &executor);
   h.nodes.front()->ScheduleStop(&executor);
@@ -100,12 +100,12 @@ std::string Label(const Node* node) { return Id(node) + " [label=\"" + node->Nam
 // barriers each have their own shape in the dot dump.
 TEST(Barriers, BarrierWaitsForEveryProviderAndDumpsAsABox) {
   ScratchHostRoot root;
-  RunRecord record;
-  auto* fast = Keep(new RecordingPlugin(UniqueName("fast"), &record));
-  auto* slow = Keep(new GatedPlugin(UniqueName("slow"), &record));
-  auto* marked = Keep(new RecordingPlugin(UniqueName("marked"), &record));
-  auto* user = Keep(new RecordingPlugin(UniqueName("user"), &record));
-  InitBarrier* barrier = GetBarrier(UniqueName("storage"), true);
+  TestGraph g;
+  auto* fast = g.AddPlugin("fast");
+  auto* slow = g.AddPlugin<GatedPlugin>("slow");
+  auto* marked = g.AddPlugin("marked");
+  auto* user = g.AddPlugin("user");
+  InitBarrier* barrier = g.graph.GetBarrier("storage", true);
   for (Node* provider : Nodes{fast, slow, marked}) barrier->AddDependency(provider);
   user->AddDependency(barrier);
   marked->MarkStarted();
@@ -122,33 +122,33 @@ TEST(Barriers, BarrierWaitsForEveryProviderAndDumpsAsABox) {
   std::ostringstream dot;
   DumpNode(fast, dot);
   DumpNode(barrier, dot);
-  DumpNode(GetPriorityBarrier(4711), dot);
+  DumpNode(g.graph.GetPriorityBarrier(4711), dot);
   EXPECT_EQ(dot.str().rfind(Label(fast) + "];\n" + Id(fast) + " -> " + Id(barrier) + ";\n" +
                                 Label(barrier) + " shape=box];\n" + Id(barrier) + " -> " + Id(user) +
-                                ";\n" + Label(GetPriorityBarrier(4711)) + " shape=trapezium];\n", 0),
+                                ";\n" + Label(g.graph.GetPriorityBarrier(4711)) + " shape=trapezium];\n", 0),
             0u) << dot.str();
 }
 
 TEST(Barriers, MissingProviderNamesEveryDependentAndAlertsUnlessInvoked) {
   ScratchHostRoot root;
-  RunRecord record;
+  TestGraph g;
   Executor executor(2, false);
   for (size_t count : {0, 1, 3}) {
     bool invoke = count == 1;
     SCOPED_TRACE(std::to_string(count) + (invoke ? " invoke" : ""));
-    InitBarrier* barrier = GetBarrier(UniqueName("missing"), true);
+    InitBarrier* barrier = g.graph.GetBarrier("missing" + std::to_string(count), true);
     std::string text = "Bootcrank dependency error: Initialization barrier \"" + barrier->Name() +
                        "\" is not provided by any plugin but the following plugins require it: ";
     RunList users;
     for (size_t i = 0; i < count; ++i) {
-      users.push_back(Keep(new RecordingPlugin(UniqueName("user"), &record)));
+      users.push_back(g.AddPlugin("user" + std::to_string(count) + "." + std::to_string(i)));
       users.back()->AddDependency(barrier);
       text += (i > 0 ? ", \"" : "\"") + users.back()->Name() + "\"";
     }
     Settings::Instance().invoke = invoke;
     LogCapture log;
     if (users.empty()) barrier->ScheduleStart(&executor);
-    StartRun(users, &executor);  // the dependents run all the same
+    StartRun(AsNodes(users), &executor);  // the dependents run all the same
     barrier->WaitStarted();
     Settings::Instance().invoke = false;
     EXPECT_EQ(log.Messages("warning"), Names{text});
@@ -156,27 +156,21 @@ TEST(Barriers, MissingProviderNamesEveryDependentAndAlertsUnlessInvoked) {
   }
 }
 
-// Priority levels are process-wide: this needs a process in which no other
-// test made a level of 30 or below. 15 arrives after 20, 10 and 30; a later
-// daemon of 20 must still land behind it.
+// 15 arrives after 20, 10 and 30; a later daemon of 20 must still land
+// behind it.
 TEST(PriorityChain, LevelsInsertedOutOfOrderChainEveryDaemon) {
-  std::vector<uint32_t> levels = PriorityLevels();
-  ASSERT_TRUE(levels.empty() || levels.front() > 30);
-  RunRecord record;
+  TestGraph g;
   auto daemon = [&](uint32_t priority, const std::string& name) {
-    auto* plugin = Keep(new RecordingPlugin(name, &record, 3));
-    GraphLockHolder lock;
-    GetPriorityBarrier(priority)->AddToPriorityChain(plugin);
+    auto* plugin = g.AddPlugin(name, 3);
+    g.graph.GetPriorityBarrier(priority)->AddToPriorityChain(plugin);
     return plugin;
   };
   RecordingPlugin *d20 = daemon(20, "d20"), *d10 = daemon(10, "d10"), *d30 = daemon(30, "d30"),
                   *d15 = daemon(15, "d15"), *d20b = daemon(20, "d20b");
-  PriorityBarrier *b10 = GetPriorityBarrier(10), *b15 = GetPriorityBarrier(15),
-                  *b20 = GetPriorityBarrier(20), *b30 = GetPriorityBarrier(30);
-  EXPECT_EQ(GetBarrier("_<->_priority_<->_20", false), b20);
-  levels = PriorityLevels();
-  EXPECT_EQ(std::vector<uint32_t>(levels.begin(), levels.begin() + 4),
-            (std::vector<uint32_t>{10, 15, 20, 30}));
+  PriorityBarrier *b10 = g.graph.GetPriorityBarrier(10), *b15 = g.graph.GetPriorityBarrier(15),
+                  *b20 = g.graph.GetPriorityBarrier(20), *b30 = g.graph.GetPriorityBarrier(30);
+  EXPECT_EQ(g.graph.GetBarrier("_<->_priority_<->_20", false), b20);
+  EXPECT_EQ(g.graph.PriorityLevels(), (std::vector<uint32_t>{10, 15, 20, 30}));
   GraphLockHolder lock;
   EXPECT_EQ(b30->Dependencies(), (Nodes{b20, d30}));
   EXPECT_EQ(b20->Dependencies(), (Nodes{d20, b10, b15, d20b}));
@@ -193,17 +187,16 @@ TEST(PriorityChain, LevelsInsertedOutOfOrderChainEveryDaemon) {
 // that closes it, and the run then reaches every plugin.
 TEST(Cycles, TwoPluginsAndASelfLoop) {
   ScratchHostRoot root;
-  RunRecord record;
-  auto *a = Keep(new RecordingPlugin("a", &record)), *b = Keep(new RecordingPlugin("b", &record)),
-       *self = Keep(new RecordingPlugin("self", &record));
+  TestGraph g;
+  auto *a = g.AddPlugin("a"), *b = g.AddPlugin("b"), *self = g.AddPlugin("self");
   a->AddDependency(b);
   b->AddDependency(a);
   self->AddDependency(self);
   RunList all = {a, b, self};
   LogCapture log;
-  BreakDependencyCycles(all);
+  BreakDependencyCycles(g.graph, AsNodes(all));
   Executor executor(2, false);
-  StartRun(all, &executor);
+  StartRun(AsNodes(all), &executor);
   std::string cycle = "Bootcrank dependency error: dependency cycle \"",
               drop = "\" (each node depends on the next); dropping the dependency of \"";
   Names reports = {cycle + "a\" -> \"b\" -> \"a" + drop + "b\" on \"a\"",

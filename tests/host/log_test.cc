@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "host/host_control.h"
-#include "runcontrol/logging.h"
+#include "host/logging.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"

@@ -1,5 +1,7 @@
 #include "plugins/discovery.h"
 
+#include "graph/graph.h"
+
 #include "gtest/gtest.h"
 #include "plugins/json_plugin.h"
 #include "plugins/native_plugin.h"
@@ -30,7 +32,7 @@ class DiscoveryTest : public ::testing::Test {
              const std::set<std::string>& bootFlags = {}) {
     if (!content.empty()) root_.Write("plugins/" + fileName, content);
     runList_.clear();
-    LoadPlugin(fileName, runList_, bootFlags, settings_.disabledPlugins, runOnce_, settings_);
+    LoadPlugin(graph_, fileName, runList_, bootFlags, settings_.disabledPlugins, runOnce_, settings_);
     Names names;
     for (Plugin* plugin : runList_) names.push_back(plugin->Name());
     return names;
@@ -38,6 +40,7 @@ class DiscoveryTest : public ::testing::Test {
 
   testing::TempRoot root_;
   Settings& settings_;
+  Graph graph_;
   RunList runList_;
   std::set<std::string> runOnce_;
 };

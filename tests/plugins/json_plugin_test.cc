@@ -9,8 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "graph/barrier.h"
-#include "graph/graph_lock.h"
-#include "plugins/exception.h"
+#include "graph/graph.h"
+#include "base/graph_lock.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 namespace {
@@ -25,8 +26,11 @@ json Valid(double version) {
   return d;
 }
 
-// Loads `text` (or the file `path`): "loaded" (plugins live for the process), or the reason.
-std::string Load(const std::string& text, JSONPlugin** plugin = nullptr, std::string path = "") {
+// Loads `text` (or the file `path`) into `graph` (or a scratch graph): "loaded", or the reason.
+std::string Load(const std::string& text, JSONPlugin** plugin = nullptr, std::string path = "",
+                 Graph* graph = nullptr) {
+  Graph scratchGraph;
+  if (graph == nullptr) graph = &scratchGraph;
   char scratch[] = "/tmp/bootcrank-json-XXXXXX";
   if (path.empty()) {
     close(mkstemp(scratch));
@@ -34,7 +38,7 @@ std::string Load(const std::string& text, JSONPlugin** plugin = nullptr, std::st
   }
   std::string result = "loaded";
   try {
-    JSONPlugin* loaded = new JSONPlugin("p", path);
+    JSONPlugin* loaded = graph->Add(std::make_unique<JSONPlugin>(*graph, "p", path));
     if (plugin != nullptr) *plugin = loaded;
   } catch (const InvalidPluginException& e) {
     std::string prefix = "plugin `" + path + "' is invalid: ";
@@ -97,11 +101,12 @@ TEST(JSONDescriptorTest, HostileOrUnreadableInputIsRejectedCleanly) {
 }
 
 TEST(JSONPluginTest, VersionCommentsAndWhatEachVersionReads) {
+  Graph graph;
   JSONPlugin* p = nullptr;
   EXPECT_EQ("loaded", Load(R"(// a descriptor
     { /* interface */ "metadata": {"version": 2.9, "requires": [], "provides": []},
       "operations": {"start": ["file write --path=/x" // one command
-      ]}})", &p));
+      ]}})", &p, "", &graph));
   EXPECT_EQ(p->ApiVersion(), 2);
   EXPECT_EQ(p->StartCommands(), std::vector<std::string>{"file write --path=/x"});
 
@@ -109,10 +114,10 @@ TEST(JSONPluginTest, VersionCommentsAndWhatEachVersionReads) {
   json d = Valid(1);
   d["metadata"]["run_once"] = "not a boolean";
   d["operations"]["apply_host_profile"] = {"sysctl set --key=a"};
-  ASSERT_EQ("loaded", Load(d.dump(), &p));
+  ASSERT_EQ("loaded", Load(d.dump(), &p, "", &graph));
   EXPECT_FALSE(p->UsesHostProfile());
   d["metadata"]["version"] = 2;
-  ASSERT_EQ("loaded", Load(d.dump(), &p));
+  ASSERT_EQ("loaded", Load(d.dump(), &p, "", &graph));
   EXPECT_TRUE(p->UsesHostProfile());
 }
 
@@ -122,20 +127,21 @@ TEST(JSONPluginTest, BarriersAreLinkedInOrderOnlyForAValidDescriptor) {
   linked["metadata"]["provides"] = {"jsonlink-p"};
   json broken = linked;
   broken["metadata"]["provides"] = {"jsonlink-p", 3};  // after the requires list
-  EXPECT_EQ(Load(broken.dump()), "provides tag is not a string");
+  Graph graph;
+  EXPECT_EQ(Load(broken.dump(), nullptr, "", &graph), "provides tag is not a string");
   for (const char* name : {"jsonlink-r1", "jsonlink-r2", "jsonlink-p"}) {
-    InitBarrier* barrier = GetBarrier(name, false);
+    InitBarrier* barrier = graph.GetBarrier(name, false);
     GraphLockHolder lock;
     EXPECT_TRUE(barrier == nullptr || (barrier->Dependencies().empty() && barrier->Dependents().empty()))
         << name;
   }
   JSONPlugin* p = nullptr;
-  ASSERT_EQ("loaded", Load(linked.dump(), &p));
+  ASSERT_EQ("loaded", Load(linked.dump(), &p, "", &graph));
   GraphLockHolder lock;
   EXPECT_EQ(p->Dependencies(),
-            (std::vector<Node*>{GetBarrier("jsonlink-r1", false), GetBarrier("jsonlink-r2", false)}));
-  EXPECT_EQ(p->Dependents(), std::vector<Node*>{GetBarrier("jsonlink-p", false)});
-  EXPECT_EQ(GetBarrier("jsonlink-p", false)->Dependencies(), std::vector<Node*>{p});
+            (std::vector<Node*>{graph.GetBarrier("jsonlink-r1", false), graph.GetBarrier("jsonlink-r2", false)}));
+  EXPECT_EQ(p->Dependents(), std::vector<Node*>{graph.GetBarrier("jsonlink-p", false)});
+  EXPECT_EQ(graph.GetBarrier("jsonlink-p", false)->Dependencies(), std::vector<Node*>{p});
 }
 
 }  // namespace

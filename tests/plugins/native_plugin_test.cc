@@ -2,12 +2,14 @@
 // run in the real executor program, found in a scratch host root.
 #include "plugins/native_plugin.h"
 
+#include "graph/graph.h"
+
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "graph/barrier.h"
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"
 #include "support/thrown.h"
@@ -34,10 +36,11 @@ class NativePluginTest : public ::testing::Test {
     EXPECT_EQ(0, testing::Shell("cc -shared -fPIC -Wall -Werror -I'" BOOTCRANK_SOURCE_DIR "/include' -o '" +
                                 object + "' '" + root_.Path(name + ".c") + "'"));
     NativePlugin* unused;
-    return Thrown([&] { *(out ? out : &unused) = new NativePlugin(name, object); });  // lives for the process
+    return Thrown([&] { *(out ? out : &unused) = graph_.Add(std::make_unique<NativePlugin>(graph_, name, object)); });
   }
 
   testing::TempRoot root_;
+  Graph graph_;
 };
 
 TEST_F(NativePluginTest, Version1WithNullPointers) {
@@ -63,7 +66,7 @@ TEST_F(NativePluginTest, LoadFailures) {
               Load(name, "static const char *const names[] = {\"nativereject-" + name + "\", NULL};\n"
                          "const struct bootcrank_metadata metadata = {" + std::to_string(version) +
                          ", names, names};\nconst struct bootcrank_operations operations = {NULL, NULL};\n"));
-    EXPECT_EQ(GetBarrier("nativereject-" + name, false), nullptr);
+    EXPECT_EQ(graph_.GetBarrier("nativereject-" + name, false), nullptr);
   }
   std::string expected = "Failed loading symbol: operations Located at: " + root_.Path("libnoops.so") + " Reason: ";
   std::string text = Load("noops", "const struct bootcrank_metadata metadata = {1, NULL, NULL};\n");
@@ -72,7 +75,7 @@ TEST_F(NativePluginTest, LoadFailures) {
 
   ASSERT_EQ(0, mkfifo(root_.Path("libfifo.so").c_str(), 0644));  // nobody writes it: must not block
   EXPECT_EQ("plugin `" + root_.Path("libfifo.so") + "' is invalid: not a regular file",
-            Thrown([&] { new NativePlugin("fifo", root_.Path("libfifo.so")); }));
+            Thrown([&] { NativePlugin(graph_, "fifo", root_.Path("libfifo.so")); }));
 }
 
 TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "plugins/exception.h"
+#include "base/exception.h"
 #include "support/log_capture.h"
 
 namespace bootcrank {

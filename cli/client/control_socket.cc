@@ -1,4 +1,4 @@
-#include "cli/control_socket.h"
+#include "cli/client/control_socket.h"
 
 #include <sys/socket.h>
 

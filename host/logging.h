@@ -1,6 +1,6 @@
 // Logging set-up, standard-stream redirection and the kernel log channel.
-#ifndef BOOTCRANK_RUNCONTROL_LOGGING_H_
-#define BOOTCRANK_RUNCONTROL_LOGGING_H_
+#ifndef BOOTCRANK_HOST_LOGGING_H_
+#define BOOTCRANK_HOST_LOGGING_H_
 
 namespace bootcrank {
 
@@ -21,4 +21,4 @@ void KernelLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace bootcrank
 
-#endif  // BOOTCRANK_RUNCONTROL_LOGGING_H_
+#endif  // BOOTCRANK_HOST_LOGGING_H_

@@ -2,7 +2,7 @@
 // interactive step on the slave side while the test types on the master.
 // Execute, continue, troubleshoot and end of input are run end to end.
 
-#include "graph/interactive.h"
+#include "plugins/interactive.h"
 
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -12,7 +12,7 @@
 #include <regex>
 #include <string>
 
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 #include "support/pty_session.h"
 #include "tests/graph/graph_fixtures.h"
 

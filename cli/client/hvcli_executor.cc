@@ -1,6 +1,4 @@
-// The main-process side of HvcliExecutor: connecting, resetting, stopping and
-// sending commands. The executor process's side is in executor_process.cc.
-#include "cli/hvcli_executor.h"
+#include "cli/client/hvcli_executor.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,16 +10,19 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/control_socket.h"
-#include "graph/graph_lock.h"
+#include "cli/client/control_socket.h"
+#include "base/graph_lock.h"
+#include "host/host_root.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "host/spawn.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 
 namespace {
 
 constexpr int kConnectionAttempts = 10;
+constexpr const char* kExecutorProgram = "/usr/lib/quarro/bootcrank/hvcliExecutor";
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
@@ -48,6 +49,24 @@ void CloseKeepingErrno(int fd) {
   errno = saved;
 }
 
+// Starts the executor program with the standard streams and the process's
+// environment. Returns its pid. Throws Exception.
+pid_t StartExecutorProgram() {
+  std::string program = host::HostPath(kExecutorProgram);
+  char* argv[] = {&program[0], nullptr};
+  HvkuserCompat_SpawnFileActions actions;
+  HvkuserStatus status = HvkuserCompat_SpawnFileActionsInit(&actions, 3);
+  for (int fd = 0; status == 0 && fd <= 2; ++fd) {
+    status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, fd, fd);
+  }
+  pid_t child = -1;
+  if (status == 0) status = HvkuserCompat_Spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  HvkuserCompat_SpawnFileActionsDestroy(&actions);
+  if (status == 0) return child;
+  if (status == EAGAIN || status == ENOMEM) throw Exception("Failed to fork" + ErrorText(status));
+  throw Exception("Bootcrank executor failed to start: " + program + ": " + ErrorText(status));
+}
+
 }  // namespace
 
 HvcliExecutor& HvcliExecutor::Instance() {
@@ -61,9 +80,7 @@ HvcliExecutor& HvcliExecutor::Instance() {
   return *instance;
 }
 
-HvcliExecutor::HvcliExecutor() : controlSocket(-1) {
-  std::memset(&eventLoopThread, 0xff, sizeof eventLoopThread);
-}
+HvcliExecutor::HvcliExecutor() = default;
 
 HvcliExecutor::~HvcliExecutor() = default;
 
@@ -105,9 +122,7 @@ void HvcliExecutor::Reset() {
   if (fd == 0) close(fd);
 
   Log_Level(kLogInfo, "Setting up Executor - Reset Requested\n");
-  pid_t child = fork();
-  if (child < 0) throw Exception("Failed to fork" + ErrorText(errno));
-  if (child == 0) RunExecutorProcess();
+  pid_t child = StartExecutorProgram();
 
   int status = 0;
   pid_t waited;

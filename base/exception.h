@@ -1,7 +1,7 @@
 // The program's exception classes. Each composes its text once, in the
 // constructor; what() returns it. Thrown by value, caught by reference.
-#ifndef BOOTCRANK_PLUGINS_EXCEPTION_H_
-#define BOOTCRANK_PLUGINS_EXCEPTION_H_
+#ifndef BOOTCRANK_BASE_EXCEPTION_H_
+#define BOOTCRANK_BASE_EXCEPTION_H_
 
 #include <exception>
 #include <string>
@@ -41,4 +41,4 @@ class InvalidPluginException : public Exception {
 
 }  // namespace bootcrank
 
-#endif  // BOOTCRANK_PLUGINS_EXCEPTION_H_
+#endif  // BOOTCRANK_BASE_EXCEPTION_H_

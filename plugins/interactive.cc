@@ -1,4 +1,4 @@
-#include "graph/interactive.h"
+#include "plugins/interactive.h"
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 
 #include "host/log.h"
 #include "host/terminal.h"
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 

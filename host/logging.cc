@@ -1,4 +1,4 @@
-#include "runcontrol/logging.h"
+#include "host/logging.h"
 
 #include <fcntl.h>
 #include <syslog.h>
@@ -12,7 +12,7 @@
 #include "host/host_control.h"
 #include "host/log.h"
 #include "host/open_file.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 
 namespace bootcrank {
 

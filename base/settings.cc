@@ -1,8 +1,8 @@
-#include "runcontrol/settings.h"
+#include "base/settings.h"
 
 #include <ctime>
 
-#include "graph/graph_lock.h"
+#include "base/graph_lock.h"
 
 namespace bootcrank {
 

@@ -6,8 +6,8 @@
 // `pluginDirectory`. During the run, plugin activation may clear
 // `interactive` and remove names from `interactiveRequires`; interactive runs
 // have a single worker, so those two need no lock.
-#ifndef BOOTCRANK_RUNCONTROL_SETTINGS_H_
-#define BOOTCRANK_RUNCONTROL_SETTINGS_H_
+#ifndef BOOTCRANK_BASE_SETTINGS_H_
+#define BOOTCRANK_BASE_SETTINGS_H_
 
 #include <cstdint>
 #include <string>
@@ -42,4 +42,4 @@ struct Settings {
 
 }  // namespace bootcrank
 
-#endif  // BOOTCRANK_RUNCONTROL_SETTINGS_H_
+#endif  // BOOTCRANK_BASE_SETTINGS_H_

@@ -2,14 +2,14 @@
 
 #include <sys/stat.h>
 
-#include "graph/graph_lock.h"
-#include "graph/interactive.h"
+#include "base/graph_lock.h"
+#include "plugins/interactive.h"
 #include "host/host_root.h"
 #include "host/log.h"
-#include "plugins/exception.h"
+#include "base/exception.h"
 #include "plugins/plugin.h"
-#include "runcontrol/logging.h"
-#include "runcontrol/settings.h"
+#include "host/logging.h"
+#include "base/settings.h"
 
 namespace bootcrank {
 

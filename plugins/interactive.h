@@ -8,8 +8,8 @@
 // Thread-safety: reads and changes Settings::interactive and
 // Settings::interactiveRequires without a lock; interactive runs have a
 // single worker, so only that worker may call InteractiveStep.
-#ifndef BOOTCRANK_GRAPH_INTERACTIVE_H_
-#define BOOTCRANK_GRAPH_INTERACTIVE_H_
+#ifndef BOOTCRANK_PLUGINS_INTERACTIVE_H_
+#define BOOTCRANK_PLUGINS_INTERACTIVE_H_
 
 #include <string>
 
@@ -34,4 +34,4 @@ InteractiveOutcome InteractiveStep(const std::string& pluginName);
 
 }  // namespace bootcrank
 
-#endif  // BOOTCRANK_GRAPH_INTERACTIVE_H_
+#endif  // BOOTCRANK_PLUGINS_INTERACTIVE_H_

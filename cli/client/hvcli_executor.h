@@ -1,5 +1,4 @@
-// HvcliExecutor: the client of the long-lived CLI executor process, and,
-// after the fork, the owner of its control socket and event loop.
+// HvcliExecutor: the client of the long-lived CLI executor process.
 //
 // Thread-safety: Instance, Reset and Stop run on the main thread; Execute may
 // run on several worker threads at once, each with its own connection, and
@@ -13,15 +12,13 @@
 // 1 failure). A request whose first four bytes are "stop" in any case stops
 // the executor and gets no reply.
 //
-// The executor process is forked by Reset (possibly from a worker thread that
-// holds GraphLock) and detached with daemon(3). Nothing it runs takes
-// GraphLock or reads the settings object; it inherits no descriptor but its
-// standard streams, which go to HostPath of
-// "/var/log/bootcrank-hvcli-stdout.log".
-#ifndef BOOTCRANK_CLI_HVCLI_EXECUTOR_H_
-#define BOOTCRANK_CLI_HVCLI_EXECUTOR_H_
-
-#include <pthread.h>
+// The executor process is started by Reset (possibly from a worker thread
+// that holds GraphLock) as a fresh image of the executor program, HostPath of
+// "/usr/lib/quarro/bootcrank/hvcliExecutor" (cli/executor_process.h), with
+// an empty signal mask, default signal dispositions and no descriptor but
+// the standard streams; it detaches with daemon(3) once its socket listens.
+#ifndef BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_
+#define BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_
 
 #include <string>
 
@@ -38,8 +35,8 @@ class HvcliExecutor {
 
   // A connected client socket, or -1.
   int Connect(bool logFailure);
-  // Makes sure an executor process is serving; forks one when none answers.
-  // Throws Exception.
+  // Makes sure an executor process is serving; starts one when none
+  // answers, and waits until it listens. Throws Exception.
   void Reset();
   // Asks the executor process to stop. Throws Exception.
   void Stop();
@@ -50,22 +47,8 @@ class HvcliExecutor {
 
  private:
   HvcliExecutor();
-
-  // Executor-process side.
-  // The child of Reset's fork: sets up the control socket, detaches and
-  // serves until a stop request. Never returns.
-  [[noreturn]] void RunExecutorProcess();
-  // Creates, binds and listens on the control socket; sets controlSocket.
-  // Throws Exception.
-  void OpenControlSocket();
-  // Starts eventLoopThread. Throws Exception.
-  void StartEventLoop();
-  static void* EventLoopThreadBody(void* executor);
-
-  int controlSocket;          // listening socket; -1 outside the executor process
-  pthread_t eventLoopThread;  // all bits set until StartEventLoop
 };
 
 }  // namespace bootcrank
 
-#endif  // BOOTCRANK_CLI_HVCLI_EXECUTOR_H_
+#endif  // BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_

@@ -1,6 +1,6 @@
 // Where the executor's control socket lives, shared by its client and server.
-#ifndef BOOTCRANK_CLI_CONTROL_SOCKET_H_
-#define BOOTCRANK_CLI_CONTROL_SOCKET_H_
+#ifndef BOOTCRANK_CLI_CLIENT_CONTROL_SOCKET_H_
+#define BOOTCRANK_CLI_CLIENT_CONTROL_SOCKET_H_
 
 #include <sys/un.h>
 
@@ -22,4 +22,4 @@ constexpr size_t kMaxControlSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 }  // namespace cli
 }  // namespace bootcrank
 
-#endif  // BOOTCRANK_CLI_CONTROL_SOCKET_H_
+#endif  // BOOTCRANK_CLI_CLIENT_CONTROL_SOCKET_H_

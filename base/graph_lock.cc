@@ -1,0 +1,7 @@
+#include "base/graph_lock.h"
+
+namespace bootcrank {
+
+GraphMutex graphLock;
+
+}  // namespace bootcrank
