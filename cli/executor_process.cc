@@ -27,7 +27,7 @@ namespace bootcrank {
 namespace {
 
 constexpr int kListenBacklog = 16;
-constexpr size_t kLargestRequest = 1023;
+constexpr size_t kLargestRequest = cli::kMaxCommandLineBytes;
 constexpr int kPollFlags = POLL_FLAG_READ | POLL_FLAG_REMOVE_AT_POWEROFF | POLL_FLAG_PERIODIC;
 // A client that connects and neither sends nor closes is dropped after this
 // long, so that it cannot hold up every other request.

@@ -1,5 +1,6 @@
 #include "graph/cycles.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -53,12 +54,31 @@ size_t EdgeToDrop(const std::vector<Node*>& cycle) {
   return cycle.size() - 1;
 }
 
+// A report names at most this many nodes of its cycle, and at most this many
+// cycles are reported one by one: dense cyclic graphs have very many long
+// cycles, and each report also goes to syslog and the alerts.
+constexpr size_t kNamesPerReport = 10;
+constexpr size_t kReportedCycles = 100;
+
 void ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
   std::string text = "Bootcrank dependency error: dependency cycle ";
-  for (Node* node : cycle) text += "\"" + node->Name() + "\" -> ";
+  size_t shown = std::min(cycle.size(), kNamesPerReport);
+  for (size_t i = 0; i < shown; ++i) text += "\"" + cycle[i]->Name() + "\" -> ";
+  if (shown < cycle.size()) {
+    text += "\u2026 and " + std::to_string(cycle.size() - shown) + " more -> ";
+  }
   text += "\"" + cycle.front()->Name() + "\" (each node depends on the next); dropping the "
           "dependency of \"" + cycle[dropped]->Name() + "\" on \"" +
           cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
+  HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
+  Log_Level(kLogWarning, "%s\n", text.c_str());
+}
+
+// The total, once the reports stopped short of it.
+void ReportCycleCount(size_t cycles) {
+  std::string text = "Bootcrank dependency error: " + std::to_string(cycles) +
+                     " dependency cycles in all, each broken; the first " +
+                     std::to_string(kReportedCycles) + " are reported";
   HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
   Log_Level(kLogWarning, "%s\n", text.c_str());
 }
@@ -81,6 +101,7 @@ void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList
     size_t next;  // the next dependency to look at
   };
   std::vector<Frame> path;
+  size_t cycles = 0;
 
   for (Node* root : ConnectedNodes(graph, runList)) {
     if (mark.count(root) != 0) continue;
@@ -106,7 +127,7 @@ void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList
       std::vector<Node*> cycle;
       for (size_t i = found->second; i < path.size(); ++i) cycle.push_back(path[i].node);
       size_t dropped = EdgeToDrop(cycle);
-      ReportCycle(cycle, dropped);
+      if (++cycles <= kReportedCycles) ReportCycle(cycle, dropped);
       size_t cut = found->second + dropped;
       Node* awaited = cycle[(dropped + 1) % cycle.size()];
       while (path.size() > cut + 1) {
@@ -119,6 +140,7 @@ void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList
       --path.back().next;
     }
   }
+  if (cycles > kReportedCycles) ReportCycleCount(cycles);
 }
 
 }  // namespace bootcrank

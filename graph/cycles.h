@@ -25,7 +25,10 @@ class Node;
 //   (each node depends on the next); dropping the dependency of "a" on "x"
 // and removes that one edge: a plugin's requirement of a barrier when the
 // cycle has one (so no barrier loses a provider), else the edge that closed
-// the cycle. Afterwards the graph is acyclic. Iterative, and linear in nodes
+// the cycle. A report names the first ten nodes of a longer cycle, then
+// "... and N more" (with a real ellipsis); after a hundred reports the rest
+// are only counted, and one more report states the total, so the output
+// stays linear in the graph. Afterwards the graph is acyclic. Iterative, and linear in nodes
 // plus edges when there are no cycles.
 void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList);
 

@@ -6,6 +6,7 @@
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace bootcrank {
@@ -35,6 +36,39 @@ long UptimeSeconds() {
   struct sysinfo info;
   if (sysinfo(&info) != 0) return 0;
   return info.uptime;
+}
+
+namespace {
+
+// The kernel's pid_max; 2^22, the largest it can be set to, when it cannot
+// be read.
+long LargestProcessId() {
+  constexpr long kPidMaxLimit = 4194304;
+  long largest = 0;
+  if (FILE* file = fopen("/proc/sys/kernel/pid_max", "re")) {
+    if (fscanf(file, "%ld", &largest) != 1) largest = 0;
+    fclose(file);
+  }
+  return largest > 0 && largest <= kPidMaxLimit ? largest : kPidMaxLimit;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+}  // namespace
+
+pid_t ParseProcessId(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  if (begin == end) return 0;
+  const long largest = LargestProcessId();
+  long value = 0;
+  for (size_t i = begin; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    value = value * 10 + (text[i] - '0');
+    if (value > largest) return 0;  // also ends the loop before any overflow
+  }
+  return static_cast<pid_t>(value);
 }
 
 }  // namespace host

@@ -30,7 +30,9 @@ ReadResult ReadFile(const std::string& path, size_t limit, std::string* content)
     }
     content->append(buffer, static_cast<size_t>(n));
   }
+  int readError = errno;
   close(fd);
+  errno = readError;  // kReadError's cause, for the caller's message
   return result;
 }
 

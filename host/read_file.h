@@ -14,7 +14,8 @@ namespace host {
 enum class ReadResult {
   kComplete,   // the whole file is in `content`
   kNotOpened,  // open failed; `content` is empty
-  kReadError,  // a read failed (a directory, an I/O error); partial content
+  kReadError,  // a read failed (a directory, an I/O error); partial content,
+               // errno says why
   kTooLarge,   // the file holds more than `limit` bytes; `limit` were read
 };
 

@@ -3,6 +3,8 @@
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/tokenizer.hpp>
 #include <istream>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "host/host_root.h"
@@ -52,11 +54,28 @@ std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
   return entries;
 }
 
-// The host's file, as text; false when it cannot be opened.
+// The host's file, as text; false when it cannot be opened (no injections)
+// or cannot be read whole. A file over the cap or a read that fails part-way
+// is refused whole, with a message naming the file: a line cut at the cap
+// or at the failure would run as a shorter command.
 bool ReadDebugConfigText(std::string* text) {
-  // A read error ends the file early: what was read still counts.
-  return host::ReadFile(host::HostPath(kDebugConfigPath), kMaxDebugConfigBytes, text) !=
-         host::ReadResult::kNotOpened;
+  const std::string path = host::HostPath(kDebugConfigPath);
+  switch (host::ReadFile(path, kMaxDebugConfigBytes, text)) {
+    case host::ReadResult::kComplete:
+      return true;
+    case host::ReadResult::kNotOpened:
+      return false;
+    case host::ReadResult::kTooLarge:
+      Log_Level(kLogWarning, "ignoring debug injection file %s: larger than %zu bytes\n",
+                path.c_str(), kMaxDebugConfigBytes);
+      break;
+    case host::ReadResult::kReadError:
+      Log_Level(kLogWarning, "ignoring debug injection file %s: read failed: %s\n", path.c_str(),
+                strerror(errno));
+      break;
+  }
+  text->clear();
+  return false;
 }
 
 }  // namespace

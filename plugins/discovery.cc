@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "host/host_control.h"
+#include "base/exception.h"
 #include "graph/graph.h"
 #include "host/log.h"
 #include "plugins/debug_config.h"
@@ -110,7 +111,10 @@ void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::stri
   std::string extension = fileName.substr(dot + 1);
   std::string baseName = fileName.substr(0, dot);
   if (baseName.compare(0, 3, "lib") == 0) baseName.erase(0, 3);
-  std::string path = settings.pluginDirectory + "/" + fileName;
+  // Joined by one separator: a directory given with a trailing "/" has one.
+  const std::string& directory = settings.pluginDirectory;
+  std::string path = !directory.empty() && directory.back() == '/' ? directory + fileName
+                                                                     : directory + "/" + fileName;
   // Outside the failure guard: a broken debug configuration ends discovery.
   const std::vector<DebugEntry>& entries = debugEntries.Read();
 
@@ -156,6 +160,11 @@ void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
                      Settings& settings, RunList& runList) {
   DebugEntryCache debugEntries;
   if (!pluginNames.empty()) {
+    // Like the directory walk below, which cannot open "": named plugins are
+    // never looked for in the root or the working directory instead.
+    if (settings.pluginDirectory.empty()) {
+      throw Exception("plugin directory is empty: no plugin can be loaded");
+    }
     for (const std::string& name : pluginNames) {
       LoadPluginWith(graph, debugEntries, name, runList, bootFlags, settings.disabledPlugins,
                      runOnceSet, settings);

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "cli/client/control_socket.h"
 #include "cli/client/hvcli_executor.h"
 #include "graph/barrier.h"
 #include "graph/graph.h"
@@ -47,6 +48,18 @@ void JSONPlugin::RunCliCommands(const std::string& method,
                                 const std::string& name,
                                 const std::vector<std::string>& commands) {
   if (commands.empty()) return;
+  // The control protocol carries a bounded command line; a longer one would
+  // arrive cut and could succeed as a different command. Refuse the method
+  // before any of its commands runs.
+  for (const std::string& line : commands) {
+    if (line.size() <= cli::kMaxCommandLineBytes) continue;
+    std::string reason = "CLI command of " + std::to_string(line.size()) +
+                         " bytes is longer than the limit of " +
+                         std::to_string(cli::kMaxCommandLineBytes) + " bytes: " +
+                         line.substr(0, 60) + "...";
+    Log_Level(kLogError, "plugin '%s': %s\n", name.c_str(), reason.c_str());
+    throw MethodFailedException(method, name, reason);
+  }
   int failures = 0;
   for (const std::string& line : commands) {
     try {

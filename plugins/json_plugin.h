@@ -36,7 +36,9 @@ class JSONPlugin : public Plugin {
   // Sends each command line to the CLI executor, in order, going on after a
   // failure (a standard exception's text is logged at level 110). When any
   // failed, throws MethodFailedException(method, name, "error while
-  // executing the cli"). An empty list returns at once.
+  // executing the cli"). An empty list returns at once. A command longer
+  // than the control protocol carries fails the method before any command
+  // is sent (logged at level 110 with the plugin's name and the limit).
   static void RunCliCommands(const std::string& method, const std::string& name,
                              const std::vector<std::string>& commands);
 

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <memory>
 
 #include "cli/client/hvcli_executor.h"
@@ -96,10 +95,14 @@ void StartSyslogAndEventDaemons(const Settings& settings) {
 }
 
 void PrepareProcess(Settings& settings, const CommandLine& line) {
-  std::string directory = line.pluginDirectory.empty()
-                              ? host::HostPath("/usr/libexec/bootcrank/plugins")
-                              : line.pluginDirectory;
-  settings.pluginDirectory = boost::filesystem::system_complete(directory).string();
+  // An empty --plugin-directory= stays empty, and discovery then fails to
+  // open it: a script whose variable is unset must not run the host's own
+  // plugins by accident.
+  std::string directory = line.pluginDirectoryGiven
+                              ? line.pluginDirectory
+                              : host::HostPath("/usr/libexec/bootcrank/plugins");
+  settings.pluginDirectory =
+      directory.empty() ? directory : boost::filesystem::system_complete(directory).string();
   if (chdir("/") != 0) {
     Log_Level(kLogInfo, "unable to change filesystem root: %s.\n", strerror(errno));
   }
@@ -135,19 +138,20 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
 void ReloadSyslogDaemon() {
   // Read without blocking: a FIFO at the pid file's place reads as empty.
   std::string text;
-  if (host::ReadFile(host::HostPath("/var/run/quarro/hvsyslogd.pid"), 4096, &text) ==
-      host::ReadResult::kNotOpened) {
+  host::ReadResult read =
+      host::ReadFile(host::HostPath("/var/run/quarro/hvsyslogd.pid"), 4096, &text);
+  if (read == host::ReadResult::kNotOpened) {
     Log_Level(kLogWarning, "unable to open hvksyslogd pid file.\n");
     return;
   }
-  std::istringstream pidFile(text);
-  long pid = 0;
-  // A pid of 0 or below would signal a process group or every process.
-  if (!(pidFile >> pid) || pid <= 0) {
+  // Only a real process id, read whole: a wider value narrowed, 0 or a
+  // negative number would signal a process group or every process.
+  pid_t pid = read == host::ReadResult::kComplete ? host::ParseProcessId(text) : 0;
+  if (pid == 0) {
     Log_Level(kLogError, "unable to read hvsyslogd pid.\n");
     return;
   }
-  if (kill(static_cast<pid_t>(pid), SIGUSR1) != 0) {
+  if (kill(pid, SIGUSR1) != 0) {
     Log_Level(kLogWarning, "failed to reload hvsyslogd: %s.\n", strerror(errno));
   }
 }

@@ -195,7 +195,10 @@ ParseResult ParseCommandLine(int argc, char** argv, Settings& settings,
         settings.parallel = false;
         break;
       case kDisablePlugins: SplitCommaList(optarg, settings.disabledPlugins); break;
-      case kPluginDirectory: line.pluginDirectory = optarg; break;
+      case kPluginDirectory:
+        line.pluginDirectory = optarg;
+        line.pluginDirectoryGiven = true;
+        break;
       case kDumpDependencyTree:
         line.dump = true;
         line.dumpToFile = optarg != nullptr;

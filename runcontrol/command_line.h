@@ -15,7 +15,8 @@ struct CommandLine {
   std::vector<std::string> pluginNames;  // --plugin, appended, duplicates kept
   std::set<std::string> bootFlags;       // --plugin-flags, last occurrence
   std::set<std::string> runOnce;         // --run-once, appended
-  std::string pluginDirectory;           // --plugin-directory; empty = default
+  std::string pluginDirectory;           // --plugin-directory, as given
+  bool pluginDirectoryGiven = false;     // false: the default directory
   bool dump = false;                     // --dump-dependency-tree
   bool dumpToFile = false;               // ... with a path
   std::string dumpPath;

@@ -16,6 +16,11 @@ std::string ControlSocketPath();
 // path does not fit into sun_path with its terminating NUL; never truncates.
 bool ControlSocketAddress(const std::string& path, sockaddr_un* address);
 
+// The longest command line that one request carries: the executor reads a
+// request with one receive of this many bytes. Longer ones are refused by
+// the client, never cut.
+constexpr size_t kMaxCommandLineBytes = 1023;
+
 // The largest path length ControlSocketAddress accepts.
 constexpr size_t kMaxControlSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 

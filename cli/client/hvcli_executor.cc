@@ -153,6 +153,11 @@ void HvcliExecutor::Stop() {
 }
 
 void HvcliExecutor::Execute(const std::string& commandLine) {
+  if (commandLine.size() > cli::kMaxCommandLineBytes) {
+    throw Exception("CLI command of " + std::to_string(commandLine.size()) +
+                    " bytes is longer than the " + std::to_string(cli::kMaxCommandLineBytes) +
+                    " bytes the executor takes; not sent");
+  }
   int fd = -1;
   int connectError = 0;
   for (int attempt = 0; attempt < kConnectionAttempts; ++attempt) {

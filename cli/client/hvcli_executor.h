@@ -41,8 +41,9 @@ class HvcliExecutor {
   // Asks the executor process to stop. Throws Exception.
   void Stop();
   // Sends one command line and returns when the executor reports success.
-  // Throws Exception when it cannot be sent, no status comes back, or the
-  // status reports failure.
+  // Throws Exception when it is longer than cli::kMaxCommandLineBytes
+  // (nothing is sent), cannot be sent, no status comes back, or the status
+  // reports failure.
   void Execute(const std::string& commandLine);
 
  private:

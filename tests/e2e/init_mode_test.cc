@@ -50,42 +50,64 @@ TEST(InitModeE2E, DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded) {
   EXPECT_TRUE(box.Exists("/var/run/quarro/p.ran"));
 }
 
+// Nothing but a whole pid in range is signalled: a value of 2^32 + N used to
+// be narrowed to N (2^32 itself to the run's own process group), and a pid
+// beyond the read cap used to be read from the first 4 KiB.
 TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
   Sandbox box;
+  pid_t bystander = fork();  // SIGUSR1 would end it
+  if (bystander == 0) {
+    for (;;) pause();
+  }
+  const std::string other = std::to_string(bystander);
   struct Case {
-    const char* content;  // nullptr: no pid file; "fifo": a FIFO nobody writes
+    std::string content;  // "none": no pid file; "fifo": a FIFO nobody writes
     const char* tag;
     const char* message;
   };
-  for (const Case& c : {Case{nullptr, "warning", "unable to open hvksyslogd pid file."},
-                        Case{"fifo", "error", "unable to read hvsyslogd pid."},
-                        Case{"syslogd\n", "error", "unable to read hvsyslogd pid."},
-                        Case{"0\n", "error", "unable to read hvsyslogd pid."},
-                        Case{"-1\n", "error", "unable to read hvsyslogd pid."}}) {
+  const char* unreadable = "unable to read hvsyslogd pid.";
+  for (const Case& c : {Case{"none", "warning", "unable to open hvksyslogd pid file."},
+                        Case{"fifo", "error", unreadable}, Case{"syslogd\n", "error", unreadable},
+                        Case{"0\n", "error", unreadable}, Case{"-1\n", "error", unreadable},
+                        Case{"4294967296\n", "error", unreadable},
+                        Case{std::to_string(4294967296LL + bystander) + "\n", "error", unreadable},
+                        Case{other + "abc\n", "error", unreadable},
+                        Case{other + "\n" + std::string(5000, ' '), "error", unreadable}}) {
+    SCOPED_TRACE(c.content.substr(0, 20));
     std::string pidFile = box.Path("/var/run/quarro/hvsyslogd.pid");
-    if (c.content != nullptr && std::string(c.content) == "fifo") {
+    unlink(pidFile.c_str());
+    if (c.content == "fifo") {
       ASSERT_EQ(0, mkfifo(pidFile.c_str(), 0644));
-    } else if (c.content != nullptr) {
-      unlink(pidFile.c_str());
+    } else if (c.content != "none") {
       box.WriteFile("/var/run/quarro/hvsyslogd.pid", c.content);
     }
     RunResult run = box.Run({"--init"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(HasRecord(run.out, c.tag, c.message)) << run.out;
+    EXPECT_EQ(0, waitpid(bystander, nullptr, WNOHANG)) << "the bystander was signalled";
   }
+  kill(bystander, SIGKILL);
+  waitpid(bystander, nullptr, 0);
 }
 
-TEST(InitModeE2E, AMissingPluginDirectoryEndsTheRunWithStatusOneAfterTheFinishSteps) {
-  Sandbox box;
-  RunResult run = box.Run({"--init", "--plugin-directory=/nonexistent/plugins"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(CountRecords(run.out, "error", "unhandled exception whilst enumerating plugins.\nDetails:\n "), 1)
-      << run.out;
-  EXPECT_TRUE(HasRecord(run.out, "info", "Executor has been Successfully Stopped")) << run.out;
-  std::string log = box.ReadFile("/var/log/sysboot.log");
-  EXPECT_EQ(log.find("sysboot:"), std::string::npos);
-  EXPECT_EQ(log.find("=== Bootcrank configuration info ===\n"), log.find('\n') + 1) << log;
-  EXPECT_FALSE(box.Exists("/bootbank/bootcrnk.gz"));  // no record after a failed discovery
+// An empty directory option (a script's unset variable) is no directory, not
+// the default one with the host's own plugins.
+TEST(InitModeE2E, AMissingOrEmptyPluginDirectoryEndsTheRunWithStatusOneAfterTheFinishSteps) {
+  for (const char* option : {"--plugin-directory=/nonexistent/plugins", "--plugin-directory="}) {
+    SCOPED_TRACE(option);
+    Sandbox box;
+    box.WriteFile("/usr/libexec/bootcrank/plugins/host.json", MarkingDescriptor("host"));
+    RunResult run = box.Run({"--init", option});
+    EXPECT_FALSE(box.Exists("/var/run/quarro/host.ran"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(CountRecords(run.out, "error", "unhandled exception whilst enumerating plugins.\nDetails:\n "), 1)
+        << run.out;
+    EXPECT_TRUE(HasRecord(run.out, "info", "Executor has been Successfully Stopped")) << run.out;
+    std::string log = box.ReadFile("/var/log/sysboot.log");
+    EXPECT_EQ(log.find("sysboot:"), std::string::npos);
+    EXPECT_EQ(log.find("=== Bootcrank configuration info ===\n"), log.find('\n') + 1) << log;
+    EXPECT_FALSE(box.Exists("/bootbank/bootcrnk.gz"));  // no record after a failed discovery
+  }
 }
 
 }  // namespace

@@ -208,5 +208,27 @@ TEST(Cycles, TwoPluginsAndASelfLoop) {
   EXPECT_EQ(self->started.runs, 1);
 }
 
+// Output stays linear in the graph: a long cycle names its first ten nodes,
+// and past a hundred cycles only their number is reported.
+TEST(Cycles, ReportsAreBoundedInLengthAndNumber) {
+  TestGraph g;
+  std::vector<Node*> ring;
+  for (int i = 0; i < 15; ++i) ring.push_back(g.Add("r" + std::to_string(i)));
+  for (int i = 0; i < 15; ++i) ring[i]->AddDependency(ring[(i + 1) % 15]);
+  for (int i = 0; i < 150; ++i) g.Add("s" + std::to_string(i))->AddDependency(g.nodes.back());
+  LogCapture log;
+  std::vector<Node*> all(g.nodes.begin(), g.nodes.end());
+  BreakDependencyCycles(g.graph, all);
+  Names warnings = log.Messages("warning");
+  ASSERT_EQ(warnings.size(), 101u);
+  EXPECT_EQ(warnings[0],
+            "Bootcrank dependency error: dependency cycle \"r0\" -> \"r1\" -> \"r2\" -> \"r3\" -> \"r4\" -> "
+            "\"r5\" -> \"r6\" -> \"r7\" -> \"r8\" -> \"r9\" -> \u2026 and 5 more -> \"r0\" (each node "
+            "depends on the next); dropping the dependency of \"r14\" on \"r0\"");
+  EXPECT_EQ(warnings[100], "Bootcrank dependency error: 151 dependency cycles in all, each broken; the first "
+                           "100 are reported");
+  EXPECT_EQ(log.Messages("alert"), warnings);
+}
+
 }  // namespace
 }  // namespace bootcrank
