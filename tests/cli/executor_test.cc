@@ -111,10 +111,13 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ(Status(0), RawRequest(""));       // an empty command line
   EXPECT_EQ(Status(1), RawRequest(" stop"));  // not a stop request: an unknown command
   EXPECT_EQ("Executor failed executing hvcli command: no such command", ExecuteError("no such command"));
-  // Only the first 1023 bytes of a request are read and run.
+  // The client refuses a longer command line; the executor reads and runs
+  // only the first 1023 bytes of what another client sends.
   std::string request = "probe fail --second=x --first=";
   request.resize(2000, 'a');
-  EXPECT_NE("", ExecuteError(request));
+  EXPECT_EQ("CLI command of 2000 bytes is longer than the 1023 bytes the executor takes; not sent",
+            ExecuteError(request));
+  EXPECT_EQ(Status(1), RawRequest(request));
   EXPECT_EQ(2, CountRecords(ExecutorLog(), "error", "execution of '" + request.substr(0, 1023) + "' failed : "));
   EXPECT_EQ(1, CountRecords(ExecutorLog(), "error", "execution of ' stop' failed : Unknown command or namespace: stop"));
 
