@@ -202,7 +202,7 @@ void* EventLoopThreadBody(void* socket) {
 
 }  // namespace
 
-int RunExecutorProcess() {
+int RunExecutorProcess(int pidReport) {
   RedirectStdio(host::HostPath("/var/log/bootcrank-hvcli-stdout.log").c_str());
   int controlSocket = -1;
   pthread_t eventLoopThread;
@@ -213,6 +213,13 @@ int RunExecutorProcess() {
       throw Exception("Failed creating Executor Event Loop thread");
     }
     Log_Level(kLogInfo, "Executor Reset - polling for commands\n");
+    if (pidReport >= 0) {
+      std::string pid = std::to_string(getpid()) + "\n";
+      if (write(pidReport, pid.data(), pid.size()) < 0) {
+        // The client then cannot end this process by its pid; it still stops it.
+      }
+      close(pidReport);
+    }
   } catch (const std::exception& e) {
     Log_Level(kLogError, "Unable to start executor: %s\n", e.what());
     return 255;

@@ -16,9 +16,10 @@ namespace bootcrank {
 
 // The executor process's whole life. The starting process ends inside
 // daemon(3) with status 0 once the socket listens; the detached process
-// returns 0 after a stop request. Returns 255, logged "Unable to start
-// executor: ...", when the socket or the event loop cannot be set up.
-int RunExecutorProcess();
+// writes its pid in decimal to `pidReport` (when not -1) and closes it once
+// it serves, and returns 0 after a stop request. Returns 255, logged "Unable
+// to start executor: ...", when the socket or the event loop cannot be set up.
+int RunExecutorProcess(int pidReport);
 
 }  // namespace bootcrank
 

@@ -5,6 +5,7 @@
 
 #include "base/graph_lock.h"
 #include "graph/node.h"
+#include "host/termination.h"
 #include "base/exception.h"
 
 namespace bootcrank {
@@ -89,7 +90,13 @@ void Executor::WorkLoop() {
     }
     Node* node = SelectNext();
     GraphLock::Unlock();
-    node->Run(this);
+    // After a termination signal no node starts: each still completes, so
+    // that every wait for it returns and the run can finish its outputs.
+    if (host::TerminationSignal() != 0) {
+      node->Skip(this);
+    } else {
+      node->Run(this);
+    }
     GraphLock::Lock();
   }
   GraphLock::Unlock();

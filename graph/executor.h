@@ -4,7 +4,9 @@
 // most urgent ready node (SelectNext), runs it without GraphLock, and lets
 // its completion queue the nodes it held back. Urgency: lowest execution
 // class first, then the greatest scheduling depth, then the earliest queued;
-// with randomize, one rand() draw among the equally urgent.
+// with randomize, one rand() draw among the equally urgent. Once the program
+// received a termination signal, workers complete the nodes they take
+// without running them.
 //
 // Thread-safety: the ready queue, the worker list and the stop flag are
 // guarded by GraphLock.

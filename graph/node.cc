@@ -157,6 +157,10 @@ void Node::Run(Executor* executor) {
   }
 }
 
+void Node::Skip(Executor* executor) {
+  Finish(executor, State() == NodeState::StartQueued ? kForward : kBackward);
+}
+
 void Node::Finish(Executor* executor, Direction direction) {
   const bool forward = direction == kForward;
   GraphLockHolder lock;

@@ -78,6 +78,9 @@ class Node {
   void RunStart(Executor* executor);
   void RunStop(Executor* executor);
   void Run(Executor* executor);
+  // Publishes completion without running the node's work: the run is ending
+  // (a termination signal), and its waits must still return.
+  void Skip(Executor* executor);
 
   // Block until the node is Started (respectively Stopped).
   void WaitStarted();

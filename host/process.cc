@@ -1,12 +1,18 @@
 #include "host/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <cstdlib>
 
 namespace bootcrank {
@@ -56,6 +62,20 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 
+// Whether `pid` is a process that has not ended (not a zombie).
+static bool ProcessRuns(pid_t pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  FILE* file = fopen(path, "re");
+  if (file == nullptr) return false;
+  char line[512];
+  size_t size = fread(line, 1, sizeof line - 1, file);
+  fclose(file);
+  line[size] = '\0';
+  const char* close = strrchr(line, ')');
+  return close != nullptr && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
+}
+
 pid_t ParseProcessId(const std::string& text) {
   size_t begin = 0, end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
@@ -69,6 +89,76 @@ pid_t ParseProcessId(const std::string& text) {
     if (value > largest) return 0;  // also ends the loop before any overflow
   }
   return static_cast<pid_t>(value);
+}
+
+ProcessHandle::~ProcessHandle() { Close(); }
+
+void ProcessHandle::Open(pid_t pid, const std::string& program) {
+  Close();
+  pid_ = pid;
+  program_ = program;
+#ifdef SYS_pidfd_open
+  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd_ >= 0) fcntl(pidfd_, F_SETFD, FD_CLOEXEC);
+#endif
+}
+
+void ProcessHandle::Close() {
+  if (pidfd_ >= 0) close(pidfd_);
+  pidfd_ = -1;
+  pid_ = 0;
+}
+
+bool ProcessHandle::Alive() const {
+  if (pid_ <= 0) return false;
+  if (pidfd_ >= 0) {
+    struct pollfd exited = {pidfd_, POLLIN, 0};
+    if (poll(&exited, 1, 0) == 1) return false;  // readable once it ended
+  }
+  return ProcessRuns(pid_);
+}
+
+bool ProcessHandle::Signal(int signal) const {
+  if (pid_ <= 0) return false;
+#ifdef SYS_pidfd_send_signal
+  if (pidfd_ >= 0) return syscall(SYS_pidfd_send_signal, pidfd_, signal, nullptr, 0) == 0;
+#endif
+  char link[64], target[4096];
+  snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid_));
+  ssize_t size = readlink(link, target, sizeof target - 1);
+  if (size < 0 || std::string(target, static_cast<size_t>(size)) != program_) return false;
+  return kill(pid_, signal) == 0;
+}
+
+bool ProcessHandle::WaitGone(int milliseconds) const {
+  for (int waited = 0;; waited += 20) {
+    if (!Alive()) return true;
+    if (waited >= milliseconds) return false;
+    poll(nullptr, 0, 20);
+  }
+}
+
+bool ReadAllWithin(int fd, int milliseconds, size_t limit, std::string* text) {
+  text->clear();
+  struct timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (elapsed >= milliseconds) return false;
+    struct pollfd readable = {fd, POLLIN, 0};
+    int ready = poll(&readable, 1, static_cast<int>(milliseconds - elapsed));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    char buffer[256];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (text->size() + static_cast<size_t>(n) > limit) return false;
+    text->append(buffer, static_cast<size_t>(n));
+  }
 }
 
 }  // namespace host

@@ -24,6 +24,38 @@ long UptimeSeconds();
 // that kill(2) would read as a process group or as every process.
 pid_t ParseProcessId(const std::string& text);
 
+// A process that this program started and may signal, held by a pidfd so
+// that a signal can never reach another process that reused its pid. Where
+// the kernel has no pidfds, the pid is used only while /proc/<pid>/exe is
+// still the program that was started.
+class ProcessHandle {
+ public:
+  ProcessHandle() = default;
+  ~ProcessHandle();
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+  // Takes `pid`, a process running `program`, replacing any earlier one.
+  void Open(pid_t pid, const std::string& program);
+  void Close();
+  pid_t Pid() const { return pid_; }
+  // Whether the process still runs (false once it is a zombie or gone).
+  bool Alive() const;
+  // Sends `signal`; false when the process is gone or not ours any more.
+  bool Signal(int signal) const;
+  // Waits up to `milliseconds` for the process to end; true once it has.
+  bool WaitGone(int milliseconds) const;
+
+ private:
+  pid_t pid_ = 0;
+  int pidfd_ = -1;
+  std::string program_;
+};
+
+// Reads from `fd` until end of file, at most `limit` bytes, for at most
+// `milliseconds`. False on a time-out, a read error or more than `limit`.
+bool ReadAllWithin(int fd, int milliseconds, size_t limit, std::string* text);
+
 }  // namespace host
 }  // namespace bootcrank
 

@@ -39,6 +39,10 @@ HvkuserStatus HvkuserCompat_Spawn(pid_t* pid, const char* path,
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
+  // SIGKILL and SIGSTOP cannot be set; asking the child to would only fail
+  // in it, and that child shares errno with this thread until it execs.
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
   status = posix_spawnattr_setsigmask(&attr, &none);
   if (status == 0) status = posix_spawnattr_setsigdefault(&attr, &all);
   if (status == 0) {
@@ -46,7 +50,11 @@ HvkuserStatus HvkuserCompat_Spawn(pid_t* pid, const char* path,
         &attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   if (status == 0) {
+    // The status is the whole result: keep the caller's errno, which the
+    // child's set-up may overwrite before it execs.
+    int callerErrno = errno;
     status = posix_spawn(pid, path, &fileActions->actions, &attr, argv, envp);
+    errno = callerErrno;
   }
   posix_spawnattr_destroy(&attr);
   return status;

@@ -146,6 +146,10 @@ void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::stri
 
 }  // namespace
 
+std::string RunOnceKey(const Plugin& plugin) {
+  return SanitisedRunOnceKey(plugin.Name() + plugin.PluginVersion());
+}
+
 void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
                 const std::vector<std::string>& disabledPlugins,

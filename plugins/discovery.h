@@ -42,6 +42,10 @@ void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::vector<std::string>& disabledPlugins,
                 std::set<std::string>& runOnceSet, const Settings& settings);
 
+// The key under which `plugin` is recorded in the run-once set: its name and
+// plugin version, without the characters a record cannot hold.
+std::string RunOnceKey(const Plugin& plugin);
+
 // The whole discovery. With no `pluginNames`: every entry of the plugin
 // directory in the order the directory yields them (any type), then one
 // DebugPlugin per debug injection entry, in file order. With names: each

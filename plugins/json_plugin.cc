@@ -63,7 +63,7 @@ void JSONPlugin::RunCliCommands(const std::string& method,
   int failures = 0;
   for (const std::string& line : commands) {
     try {
-      HvcliExecutor::Instance().Execute(line);
+      HvcliExecutor::Instance().Execute(line, name);
     } catch (const std::exception& e) {
       Log_Level(kLogError, "%s\n", e.what());
       ++failures;

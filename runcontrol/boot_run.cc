@@ -19,6 +19,8 @@
 #include "host/host_control.h"
 #include "host/host_root.h"
 #include "host/read_file.h"
+#include "host/run_lock.h"
+#include "host/termination.h"
 #include "host/log.h"
 #include "host/process.h"
 #include "plugins/discovery.h"
@@ -63,8 +65,19 @@ void BuildRunList(Settings& settings, const CommandLine& line, BootRun& run) {
   }
   run.runOnceSet.insert(line.runOnce.begin(), line.runOnce.end());
   if (settings.invoke) ReadRunOnceRecord(run.runOnceSet);
+  run.runOnceBefore = run.runOnceSet;
   std::set<std::string> bootFlags = line.bootFlags;
   DiscoverPlugins(run.graph, line.pluginNames, bootFlags, run.runOnceSet, settings, run.runList);
+}
+
+// A run ended by a signal records only the run-once plugins that did run:
+// the others must run at the next boot.
+void ForgetKeysOfPluginsThatDidNotRun(BootRun& run) {
+  for (Plugin* plugin : run.runList) {
+    if (!plugin->RunOnce() || !plugin->ActivationStart().IsZero()) continue;
+    std::string key = RunOnceKey(*plugin);
+    if (run.runOnceBefore.count(key) == 0) run.runOnceSet.erase(key);
+  }
 }
 
 void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
@@ -84,10 +97,45 @@ void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
     screen.StatusText("");
   }
   StartRun(AsNodes(run.runList), &executor);
+  if (host::TerminationSignal() != 0) ForgetKeysOfPluginsThatDidNotRun(run);
   WriteRunOnceRecord(run.runOnceSet);
 }
 
 }  // namespace
+
+bool TakeRunLock() {
+  const std::string path = host::HostPath("/var/run/quarro/bootcrank.lock");
+  pid_t holder = 0;
+  auto waiting = [&](pid_t pid) {
+    Log_Level(kLogInfo, "waiting for the run of process %d to end (it holds %s)\n",
+              static_cast<int>(pid), path.c_str());
+  };
+  switch (host::AcquireRunLock(path, waiting, &holder)) {
+    case host::RunLockResult::kHeld:
+      return true;
+    case host::RunLockResult::kNested:
+      Log_Level(kLogWarning,
+                "not taking the run lock %s: it is held by process %d, which started this one\n",
+                path.c_str(), static_cast<int>(holder));
+      return true;
+    case host::RunLockResult::kUnavailable:
+      Log_Level(kLogWarning, "unable to take the run lock %s: %s; running without it\n",
+                path.c_str(), strerror(errno));
+      return true;
+    case host::RunLockResult::kInterrupted:
+      break;
+  }
+  return false;
+}
+
+void EndRunningPlugins(int signal) {
+  Log_Level(kLogWarning, "received %s: starting no further plugin and ending the running ones\n",
+            strsignal(signal));
+  int ended = host::TerminateDescendants(5000, 0);
+  if (ended > 0) Log_Level(kLogInfo, "ended %d process(es) of the running plugins\n", ended);
+}
+
+int ExitStatusAfterSignal() { return 128 + host::TerminationSignal(); }
 
 void StartSyslogAndEventDaemons(const Settings& settings) {
   RunProgram(host::HostPath("/usr/lib/quarro/hvsyslog/bin/hvsyslogd"), "-i", settings);

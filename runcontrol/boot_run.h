@@ -20,7 +20,24 @@ struct BootRun {
   long uptimeSeconds = 0;   // the host's uptime at start
   RunList runList;          // in discovery order
   std::set<std::string> runOnceSet;
+  std::set<std::string> runOnceBefore;  // the set as discovery found it
 };
+
+// Takes the run lock of the host root (HostPath of
+// "/var/run/quarro/bootcrank.lock"), waiting for a run that holds it with an
+// info message naming its pid. A lock that cannot be taken is a warning and
+// the run goes on without it, as it does when an ancestor process (a plugin
+// running the program again) holds it. False only when a termination signal
+// arrived while waiting.
+bool TakeRunLock();
+
+// The termination watcher's work (any thread): logs the signal and ends the
+// processes that the run's plugins started, SIGTERM first and SIGKILL five
+// seconds later.
+void EndRunningPlugins(int signal);
+
+// The exit status of a run ended by a termination signal: 128 + its number.
+int ExitStatusAfterSignal();
 
 // Init mode: the host syslog daemon ("-i") and the event daemon ("start"),
 // each run to completion with SpawnAndWait; results are not looked at.

@@ -15,6 +15,7 @@
 #include "cli/client/hvcli_executor.h"
 #include "host/log.h"
 #include "host/process.h"
+#include "host/termination.h"
 #include "plugins/plugin.h"
 #include "runcontrol/boot_run.h"
 #include "runcontrol/command_line.h"
@@ -24,7 +25,8 @@
 using namespace bootcrank;
 
 int main(int argc, char** argv, char** envp) {
-  // 1. Start-up.
+  // 1. Start-up. The termination handlers come first, before any thread.
+  host::InstallTerminationHandlers();
   Settings& settings = Settings::Instance();
   settings.environment = envp;
   CommandLine line;
@@ -61,6 +63,13 @@ int main(int argc, char** argv, char** envp) {
     case Combination::kValid: break;
   }
 
+  // One run per host root: wait for a run that is still going.
+  if (!TakeRunLock()) return ExitStatusAfterSignal();
+  // From here on a termination signal ends the run cleanly: the watcher
+  // ends the running plugins' processes, the executor starts no new node,
+  // and the steps below still write the outputs and stop the executor.
+  host::TerminationWatcher watcher(EndRunningPlugins);
+
   // 4. Prepare the process.
   if (line.init) StartSyslogAndEventDaemons(settings);
   if (!line.daemon) {
@@ -83,5 +92,7 @@ int main(int argc, char** argv, char** envp) {
   bool ok = BuildAndRun(settings, line, run);
 
   // 11 and 12. Finish.
-  return FinishRun(settings, line, run, ok) ? 0 : 1;
+  ok = FinishRun(settings, line, run, ok);
+  if (host::TerminationSignal() != 0) return ExitStatusAfterSignal();
+  return ok ? 0 : 1;
 }

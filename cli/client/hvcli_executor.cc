@@ -3,18 +3,23 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "cli/client/control_socket.h"
 #include "base/graph_lock.h"
 #include "host/host_root.h"
 #include "host/log.h"
+#include "host/process.h"
 #include "host/spawn.h"
+#include "host/termination.h"
 #include "base/exception.h"
 
 namespace bootcrank {
@@ -22,6 +27,15 @@ namespace bootcrank {
 namespace {
 
 constexpr int kConnectionAttempts = 10;
+// A command that has not been answered after this long gets a status line,
+// and another one every kStatusEveryMs after that. The wait itself has no
+// end: a CLI command may take as long as it takes.
+constexpr int kFirstStatusAfterMs = 10000;
+constexpr int kStatusEveryMs = 10000;
+// How long Stop waits for the executor to close the stop connection, and
+// then for its process to end after SIGTERM, before it ends it with SIGKILL.
+constexpr int kStopAnswerMs = 5000;
+constexpr int kStopGraceMs = 2000;
 constexpr const char* kExecutorProgram = "/usr/lib/quarro/bootcrank/hvcliExecutor";
 
 std::string ErrorText(int error) { return std::strerror(error); }
@@ -49,22 +63,50 @@ void CloseKeepingErrno(int fd) {
   errno = saved;
 }
 
-// Starts the executor program with the standard streams and the process's
-// environment. Returns its pid. Throws Exception.
-pid_t StartExecutorProgram() {
-  std::string program = host::HostPath(kExecutorProgram);
-  char* argv[] = {&program[0], nullptr};
+// Starts the executor program with the standard streams, the process's
+// environment and `pidReport` as its descriptor 3, on which the detached
+// executor reports its pid. Returns the started process's pid. Throws
+// Exception.
+pid_t StartExecutorProgram(const std::string& program, int pidReport) {
+  std::string path = program;
+  std::string report = "--report-pid-fd=3";
+  char* argv[] = {&path[0], &report[0], nullptr};
   HvkuserCompat_SpawnFileActions actions;
-  HvkuserStatus status = HvkuserCompat_SpawnFileActionsInit(&actions, 3);
+  HvkuserStatus status = HvkuserCompat_SpawnFileActionsInit(&actions, 4);
   for (int fd = 0; status == 0 && fd <= 2; ++fd) {
     status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, fd, fd);
   }
+  if (status == 0) status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, pidReport, 3);
   pid_t child = -1;
-  if (status == 0) status = HvkuserCompat_Spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  if (status == 0) status = HvkuserCompat_Spawn(&child, path.c_str(), &actions, nullptr, argv, environ);
   HvkuserCompat_SpawnFileActionsDestroy(&actions);
   if (status == 0) return child;
   if (status == EAGAIN || status == ENOMEM) throw Exception("Failed to fork" + ErrorText(status));
   throw Exception("Bootcrank executor failed to start: " + program + ": " + ErrorText(status));
+}
+
+// Waits for the reply on `fd`, a request for `command` of `requester`:
+// returns when `fd` is readable. While it waits longer than
+// kFirstStatusAfter, logs a status line every kStatusEvery. Throws when a
+// termination signal arrives first: the run is ending.
+void AwaitReply(int fd, const std::string& command, const std::string& requester) {
+  int waited = 0;
+  int nextStatus = kFirstStatusAfterMs;
+  for (;;) {
+    struct pollfd fds[2] = {{fd, POLLIN, 0}, {host::TerminationFd(), POLLIN, 0}};
+    int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, kStatusEveryMs / 10);
+    if (ready < 0 && errno != EINTR) return;  // the receive reports it
+    if (ready > 0 && fds[0].revents != 0) return;
+    if (host::TerminationSignal() != 0) {
+      throw Exception("Stopped waiting for the executor: the run is ending: " + command);
+    }
+    if (ready == 0) waited += kStatusEveryMs / 10;
+    if (waited >= nextStatus) {
+      Log_Level(kLogInfo, "still waiting for the CLI executor after %d s: plugin '%s', command '%s'\n",
+                waited / 1000, requester.c_str(), command.c_str());
+      nextStatus += kStatusEveryMs;
+    }
+  }
 }
 
 }  // namespace
@@ -122,7 +164,23 @@ void HvcliExecutor::Reset() {
   if (fd == 0) close(fd);
 
   Log_Level(kLogInfo, "Setting up Executor - Reset Requested\n");
-  pid_t child = StartExecutorProgram();
+  const std::string program = host::HostPath(kExecutorProgram);
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) throw Exception("Failed to fork" + ErrorText(errno));
+  pid_t child;
+  try {
+    child = StartExecutorProgram(program, report[1]);
+  } catch (...) {
+    close(report[0]);
+    close(report[1]);
+    throw;
+  }
+  close(report[1]);
+  // The detached executor writes its pid once it serves; the pipe closes
+  // when it has (or when it could not start).
+  std::string pidText;
+  bool reported = host::ReadAllWithin(report[0], kStopAnswerMs, 32, &pidText);
+  close(report[0]);
 
   int status = 0;
   pid_t waited;
@@ -131,12 +189,32 @@ void HvcliExecutor::Reset() {
   } while (waited < 0 && errno == EINTR);
   if (waited < 0) throw Exception("Failed collecting executor's exit status");
   if (status != 0) throw Exception("Bootcrank executor failed to start");
+  pid_t served = reported ? host::ParseProcessId(pidText) : 0;
+  std::lock_guard<std::mutex> lock(processMutex_);
+  if (served != 0) {
+    process_.Open(served, program);
+  } else {
+    process_.Close();
+  }
+}
+
+void HvcliExecutor::EndProcess(const char* why) {
+  std::lock_guard<std::mutex> lock(processMutex_);
+  if (!process_.Alive()) return;
+  Log_Level(kLogWarning, "Ending executor process %d: %s\n", static_cast<int>(process_.Pid()), why);
+  process_.Signal(SIGTERM);
+  if (!process_.WaitGone(kStopGraceMs)) {
+    process_.Signal(SIGKILL);
+    process_.WaitGone(kStopGraceMs);
+  }
 }
 
 void HvcliExecutor::Stop() {
   int fd = Connect(false);
   if (fd < 0) {
     Log_Level(kLogInfo, "Executor already gone.\n");
+    // Its socket may be gone while the process is not.
+    EndProcess("its control socket does not answer");
     return;
   }
   if (SendRetrying(fd, "stop", 4) == -1) {
@@ -145,6 +223,17 @@ void HvcliExecutor::Stop() {
     throw Exception("Failed sending STOP to executor" + ErrorText(error));
   }
   shutdown(fd, SHUT_WR);
+  // A wedged executor never closes the connection: wait a bounded time.
+  struct pollfd answer = {fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&answer, 1, kStopAnswerMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) {
+    close(fd);
+    EndProcess("it did not answer the stop request within 5 seconds");
+    return;
+  }
   char reply[4];
   ssize_t received = ReceiveRetrying(fd, reply, sizeof reply);
   close(fd);
@@ -152,7 +241,9 @@ void HvcliExecutor::Stop() {
   Log_Level(kLogInfo, "Executor has been Successfully Stopped\n");
 }
 
-void HvcliExecutor::Execute(const std::string& commandLine) {
+void HvcliExecutor::Execute(const std::string& commandLine) { Execute(commandLine, ""); }
+
+void HvcliExecutor::Execute(const std::string& commandLine, const std::string& requester) {
   if (commandLine.size() > cli::kMaxCommandLineBytes) {
     throw Exception("CLI command of " + std::to_string(commandLine.size()) +
                     " bytes is longer than the " + std::to_string(cli::kMaxCommandLineBytes) +
@@ -175,7 +266,9 @@ void HvcliExecutor::Execute(const std::string& commandLine) {
       Log_Level(kLogError, "Resetting Executor failed, retrying\n");
     }
   }
-  if (fd < 0) throw Exception("Could not connect to Executor:" + ErrorText(connectError));
+  // The system error text current after the last reset, as it stands.
+  (void)connectError;
+  if (fd < 0) throw Exception("Could not connect to Executor:" + ErrorText(errno));
 
   if (SendRetrying(fd, commandLine.data(), commandLine.size()) == -1) {
     int error = errno;
@@ -186,6 +279,12 @@ void HvcliExecutor::Execute(const std::string& commandLine) {
   // command line as one instead of waiting for more.
   shutdown(fd, SHUT_WR);
 
+  try {
+    AwaitReply(fd, commandLine, requester);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
   int32_t status = -1;
   ssize_t received = ReceiveRetrying(fd, &status, sizeof status);
   if (received != static_cast<ssize_t>(sizeof status)) {

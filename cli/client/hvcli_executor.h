@@ -1,5 +1,9 @@
 // HvcliExecutor: the client of the long-lived CLI executor process.
 //
+// Stop waits at most 5 seconds for the executor to close the stop connection;
+// when it does not, or when its socket is gone while its process runs, Stop
+// ends the process that Reset started by its pid: SIGTERM, then SIGKILL.
+//
 // Thread-safety: Instance, Reset and Stop run on the main thread; Execute may
 // run on several worker threads at once, each with its own connection, and
 // holds GraphLock only around the Reset that follows a failed connection.
@@ -20,7 +24,10 @@
 #ifndef BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_
 #define BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_
 
+#include <mutex>
 #include <string>
+
+#include "host/process.h"
 
 namespace bootcrank {
 
@@ -45,9 +52,20 @@ class HvcliExecutor {
   // (nothing is sent), cannot be sent, no status comes back, or the status
   // reports failure.
   void Execute(const std::string& commandLine);
+  // The same for a command of the plugin `requester`: while the answer takes
+  // longer than 10 seconds, a status line naming the plugin and the command
+  // is logged every 10 seconds; the wait has no end of its own. After a
+  // termination signal it stops waiting and throws.
+  void Execute(const std::string& commandLine, const std::string& requester);
 
  private:
   HvcliExecutor();
+  // Ends the executor process that Reset started (only that one, by its
+  // pidfd): SIGTERM, then SIGKILL after a grace period. Logs why.
+  void EndProcess(const char* why);
+
+  std::mutex processMutex_;
+  host::ProcessHandle process_;  // guarded by processMutex_; the one Reset started
 };
 
 }  // namespace bootcrank

@@ -130,12 +130,10 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, int timeoutSeconds)
   return RunProcess(argv, &env, timeoutSeconds);
 }
 
-RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
-                     int timeoutSeconds) {
+Started::Started(const std::vector<std::string>& argv, const std::vector<std::string>* env) {
   // Output goes to unlinked files: a daemon the program left running may
   // keep them open without holding up the test.
-  int files[2];
-  for (int& fd : files) {
+  for (int& fd : files_) {
     char name[] = "/tmp/bcrun-XXXXXX";
     if ((fd = mkostemp(name, O_CLOEXEC)) < 0) throw SystemError("mkostemp");
     unlink(name);
@@ -145,40 +143,73 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(const_cast<char*>((*env)[i].c_str()));
   args.push_back(nullptr);
   envp.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw SystemError("fork");
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ < 0) throw SystemError("fork");
+  if (pid_ == 0) {
     setpgid(0, 0);
     dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-    dup2(files[0], 1);
-    dup2(files[1], 2);
+    dup2(files_[0], 1);
+    dup2(files_[1], 2);
     // Only the standard streams: whatever the test runner left open must
     // not reach the program, so that what its children inherit is its own.
     host::CloseDescriptorsFrom(3);
     execve(args[0], args.data(), env != nullptr ? envp.data() : environ);
     _exit(127);
   }
+}
+
+Started::~Started() {
+  if (!waited_) Wait(0);
+  for (int fd : files_) close(fd);
+}
+
+std::string Started::Output(int stream) const {
+  std::string text;
+  char buffer[65536];
+  for (ssize_t n; (n = pread(files_[stream - 1], buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+bool Started::AwaitOutput(const std::string& text, int timeoutSeconds) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (Output(1).find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+RunResult Started::Wait(int timeoutSeconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(-pid, SIGKILL);
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      kill(-pid_, SIGKILL);
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  waited_ = true;
   RunResult result;
   result.status = DecodeStatus(status);
-  std::string* sinks[2] = {&result.out, &result.err};
-  for (int i = 0; i < 2; ++i) {
-    char buffer[65536];
-    for (ssize_t n; (n = pread(files[i], buffer, sizeof buffer, static_cast<off_t>(sinks[i]->size()))) > 0;) {
-      sinks[i]->append(buffer, static_cast<size_t>(n));
-    }
-    close(files[i]);
-  }
+  result.out = Output(1);
+  result.err = Output(2);
   return result;
+}
+
+RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
+                     int timeoutSeconds) {
+  return Started(argv, env).Wait(timeoutSeconds);
+}
+
+Started Sandbox::Start(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {Program()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> env = Environment();
+  return Started(argv, &env);
 }
 
 }  // namespace testing

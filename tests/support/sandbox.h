@@ -16,6 +16,38 @@ struct RunResult {
   std::string out, err;
 };
 
+class Started;
+
+// A program running in the background, in a process group of its own, its
+// output going to unlinked files. The destructor kills what still runs.
+class Started {
+ public:
+  // Starts `argv` with `env` (null: inherit), stdin on /dev/null.
+  Started(const std::vector<std::string>& argv, const std::vector<std::string>* env);
+  ~Started();
+  Started(Started&& other) noexcept
+      : pid_(other.pid_), files_{other.files_[0], other.files_[1]}, waited_(other.waited_) {
+    other.files_[0] = other.files_[1] = -1;
+    other.waited_ = true;
+  }
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  // What it wrote so far to standard output (1) or error (2).
+  std::string Output(int stream = 1) const;
+  // Waits until its standard output holds `text`; false after the time-out.
+  bool AwaitOutput(const std::string& text, int timeoutSeconds) const;
+  // Waits for it to end; after `timeoutSeconds` its process group is killed
+  // (status 128 + 9).
+  RunResult Wait(int timeoutSeconds);
+
+ private:
+  pid_t pid_ = -1;
+  int files_[2] = {-1, -1};
+  bool waited_ = false;
+};
+
 class Sandbox {
  public:
   // A new root under $TMPDIR (or /tmp): the staged install, regular files
@@ -40,6 +72,8 @@ class Sandbox {
 
   // Runs the installed program with Environment(), like RunProcess.
   RunResult Run(const std::vector<std::string>& args, int timeoutSeconds = 60) const;
+  // Starts the installed program in the background.
+  Started Start(const std::vector<std::string>& args) const;
   // BOOTCRANK_ROOT=<root>, PATH and the sanitizer options of the suite.
   std::vector<std::string> Environment() const;
 

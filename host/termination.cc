@@ -1,0 +1,147 @@
+#include "host/termination.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+namespace bootcrank {
+namespace host {
+
+namespace {
+
+std::atomic<int> receivedSignal{0};
+int wakeRead = -1;
+int wakeWrite = -1;
+
+void OnTerminationSignal(int signal) {
+  int expected = 0;
+  receivedSignal.compare_exchange_strong(expected, signal);
+  int saved = errno;
+  char byte = 1;
+  if (write(wakeWrite, &byte, 1) < 0) {
+    // Full pipe: it is readable already.
+  }
+  errno = saved;
+}
+
+// Every live process's parent, from /proc; zombies are left out.
+std::multimap<pid_t, pid_t> ChildrenByParent() {
+  std::multimap<pid_t, pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (struct dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    long pid = strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    FILE* stat = fopen(path, "re");
+    if (stat == nullptr) continue;
+    // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so
+    // parse from the last ')'.
+    char line[1024];
+    size_t size = fread(line, 1, sizeof line - 1, stat);
+    fclose(stat);
+    line[size] = '\0';
+    char* close = strrchr(line, ')');
+    char state = 0;
+    long parent = 0;
+    if (close == nullptr || sscanf(close + 1, " %c %ld", &state, &parent) != 2) continue;
+    if (state == 'Z' || state == 'X') continue;
+    children.emplace(static_cast<pid_t>(parent), static_cast<pid_t>(pid));
+  }
+  closedir(proc);
+  return children;
+}
+
+std::vector<pid_t> Descendants(pid_t spare) {
+  std::multimap<pid_t, pid_t> children = ChildrenByParent();
+  std::vector<pid_t> found;
+  std::vector<pid_t> parents{getpid()};
+  while (!parents.empty()) {
+    pid_t parent = parents.back();
+    parents.pop_back();
+    auto range = children.equal_range(parent);
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == spare) continue;
+      found.push_back(it->second);
+      parents.push_back(it->second);
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+bool InstallTerminationHandlers() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  wakeRead = fds[0];
+  wakeWrite = fds[1];
+  struct sigaction action = {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: blocking waits return EINTR
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  return true;
+}
+
+int TerminationSignal() { return receivedSignal.load(); }
+
+int TerminationFd() { return wakeRead; }
+
+int TerminateDescendants(int graceMilliseconds, pid_t spare) {
+  std::vector<pid_t> targets = Descendants(spare);
+  for (pid_t pid : targets) kill(pid, SIGTERM);
+  for (int waited = 0; waited < graceMilliseconds; waited += 50) {
+    if (Descendants(spare).empty()) return static_cast<int>(targets.size());
+    poll(nullptr, 0, 50);
+  }
+  for (pid_t pid : Descendants(spare)) kill(pid, SIGKILL);
+  return static_cast<int>(targets.size());
+}
+
+TerminationWatcher::TerminationWatcher(std::function<void(int)> onSignal)
+    : onSignal_(std::move(onSignal)) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) == 0) {
+    stopRead_ = fds[0];
+    stopWrite_ = fds[1];
+  }
+  thread_ = std::thread(&TerminationWatcher::Watch, this);
+}
+
+TerminationWatcher::~TerminationWatcher() {
+  if (stopWrite_ >= 0) close(stopWrite_);  // wakes Watch with end of file
+  thread_.join();
+  if (stopRead_ >= 0) close(stopRead_);
+}
+
+void TerminationWatcher::Watch() {
+  if (stopRead_ < 0 || wakeRead < 0) return;
+  struct pollfd fds[2] = {{stopRead_, POLLIN, 0}, {wakeRead, POLLIN, 0}};
+  for (;;) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents != 0) return;  // the destructor
+    if (fds[1].revents != 0 && TerminationSignal() != 0) {
+      onSignal_(TerminationSignal());
+      return;
+    }
+  }
+}
+
+}  // namespace host
+}  // namespace bootcrank

@@ -1,0 +1,123 @@
+// How a run of the installed program ends when the host gets in its way: a
+// termination signal in the middle of the run, a second run while one is
+// going, an executor process that stops answering.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+
+#include "tests/e2e/run_records.h"
+
+namespace bootcrank {
+namespace testing {
+namespace {
+
+// A debug injection entry whose command marks that it started, then runs
+// `command` (a child of its own). Both barrier lists must name one.
+std::string Injection(const Sandbox& box, const std::string& name, const std::string& needs,
+                      const std::string& gives, const std::string& command) {
+  return name + ":" + needs + ":" + gives + ":touch " + box.Path("/var/run/quarro/" + name + ".began") +
+         "; " + command + "\n";
+}
+
+// A shell command that sends `signal` to this sandbox's executor process.
+std::string SignalExecutor(const Sandbox& box, const std::string& signal) {
+  box.WriteFile("/signal-executor",
+                "for dir in /proc/[0-9]*; do\n"
+                "  [ \"$(readlink $dir/exe)\" = " + box.Path("/usr/lib/quarro/bootcrank/hvcliExecutor") +
+                    " ] && kill -$1 ${dir#/proc/}\n"
+                "done\nexit 0\n",
+                0755);
+  return box.Path("/signal-executor") + " " + signal;
+}
+
+// SIGTERM in the middle of a boot: the running plugin's process is ended, no
+// further plugin starts, the profiling log and the run-once record are
+// written for what ran, the executor stops, and nothing of the run is left.
+TEST(RunLifecycleE2E, TerminationSignalEndsTheRunCleanly) {
+  Sandbox box;
+  box.WriteFile("/usr/libexec/bootcrank/plugins/once.json",
+                MarkingDescriptor("once", ", \"provides\": [\"once-done\"]", "true", "7"));
+  box.WriteFile("/usr/libexec/bootcrank/plugins/later.json",
+                MarkingDescriptor("later", ", \"requires\": [\"slow-done\"]", "true"));
+  box.WriteFile("/etc/quarro/bootcrank/debug.conf",
+                Injection(box, "slow", "once-done", "slow-done", "sleep 300"));
+  Started run = box.Start({"--init"});
+  ASSERT_TRUE(run.AwaitOutput("executing start plugin: slow", 30)) << run.Output();
+  for (int i = 0; i < 500 && !box.Exists("/var/run/quarro/slow.began"); ++i) usleep(10000);
+  ASSERT_EQ(0, kill(run.Pid(), SIGTERM));
+  RunResult result = run.Wait(30);
+  EXPECT_EQ(128 + SIGTERM, result.status) << result.out;
+  // The shell of the debug injection and its sleep.
+  EXPECT_TRUE(HasRecord(result.out, "info", "ended 2 process(es) of the running plugins")) << result.out;
+  EXPECT_TRUE(HasRecord(result.out, "warning",
+                        "received Terminated: starting no further plugin and ending the running ones"))
+      << result.out;
+  EXPECT_TRUE(HasRecord(result.out, "info", "Executor has been Successfully Stopped")) << result.out;
+  EXPECT_TRUE(box.Exists("/var/run/quarro/once.ran"));
+  EXPECT_FALSE(box.Exists("/var/run/quarro/later.ran"));
+  EXPECT_NE(box.ReadFile("/var/log/sysboot.log").find("once"), std::string::npos);
+  EXPECT_EQ(0, Shell("gzip -dc " + box.Path("/bootbank/bootcrnk.gz") + " | grep -q once7"));
+  EXPECT_NE(0, Shell("gzip -dc " + box.Path("/bootbank/bootcrnk.gz") + " | grep -q later"));
+  EXPECT_EQ("", Leftovers(box));
+}
+
+// A second run waits for the first, naming it, and then runs normally.
+TEST(RunLifecycleE2E, ASecondRunWaitsForTheFirst) {
+  Sandbox box;
+  box.WriteFile("/etc/quarro/bootcrank/debug.conf",
+                Injection(box, "gate", "gate-in", "gate-out", "while [ ! -e " + box.Path("/open") + " ]; do sleep 0.05; done"));
+  Started first = box.Start({});
+  ASSERT_TRUE(first.AwaitOutput("executing start plugin: gate", 30)) << first.Output();
+  box.WriteFile("/usr/libexec/bootcrank/plugins/second.json", MarkingDescriptor("second"));
+  Started second = box.Start({"--invoke", "--method=start", "--plugin=second.json"});
+  ASSERT_TRUE(second.AwaitOutput("info: waiting for the run of process " + std::to_string(first.Pid()) +
+                                     " to end (it holds " + box.Path("/var/run/quarro/bootcrank.lock") + ")",
+                                 30))
+      << second.Output();
+  EXPECT_FALSE(box.Exists("/var/run/quarro/second.ran"));
+  box.WriteFile("/open", "");
+  RunResult one = first.Wait(30), two = second.Wait(30);
+  EXPECT_EQ(0, one.status) << one.out;
+  EXPECT_EQ(0, two.status) << two.out;
+  EXPECT_TRUE(box.Exists("/var/run/quarro/second.ran")) << two.out;
+  // Each run started and stopped an executor of its own, and the first run's
+  // stop did not take the second's commands away.
+  EXPECT_EQ(std::vector<std::string>{}, Messages(two.out, "error")) << two.out;
+  EXPECT_EQ("", Leftovers(box));
+}
+
+// An executor that stops answering (SIGSTOP) holds the command that waits for
+// it, with a status line every ten seconds; the run's stop then ends that
+// executor by its pid, and a signal still ends the run.
+TEST(RunLifecycleE2E, AStalledExecutorIsReportedAndEndedByItsPid) {
+  Sandbox box;
+  box.WriteFile("/etc/quarro/bootcrank/debug.conf",
+                Injection(box, "stopper", "stopper-in", "stopped", SignalExecutor(box, "STOP")));
+  box.WriteFile("/usr/libexec/bootcrank/plugins/late.json",
+                Descriptor("\"stopped\"", "", "\"file write --path=/var/run/quarro/late --content=1\""));
+  Started run = box.Start({});
+  ASSERT_TRUE(run.AwaitOutput("info: still waiting for the CLI executor after 10 s: plugin 'late', command "
+                              "'file write --path=/var/run/quarro/late --content=1'",
+                              40))
+      << run.Output();
+  ASSERT_EQ(0, kill(run.Pid(), SIGINT));
+  RunResult result = run.Wait(40);
+  EXPECT_EQ(128 + SIGINT, result.status) << result.out;
+  EXPECT_EQ(1, CountRecords(result.out, "warning", "Ending executor process ")) << result.out;
+  EXPECT_EQ("", Leftovers(box));
+}
+
+TEST(RunLifecycleE2E, AStalledExecutorDoesNotHoldTheEndOfTheRun) {
+  Sandbox box;
+  box.WriteFile("/usr/libexec/bootcrank/plugins/first.json", MarkingDescriptor("first", ", \"provides\": [\"b\"]"));
+  box.WriteFile("/etc/quarro/bootcrank/debug.conf", Injection(box, "stopper", "b", "stopped", SignalExecutor(box, "STOP")));
+  RunResult result = box.Run({}, 60);
+  EXPECT_EQ(0, result.status) << result.out;
+  EXPECT_EQ(1, CountRecords(result.out, "warning", "Ending executor process ")) << result.out;
+  EXPECT_EQ("", Leftovers(box));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace bootcrank
