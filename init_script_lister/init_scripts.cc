@@ -32,7 +32,7 @@ using Facilities = std::map<std::string, std::vector<std::string>>;
 
 struct Script {
   LsbHeader header;
-  bool linked = false;   // an S or K link in the runlevel's directory decides
+  bool linked = false;  // an S or K link in the runlevel's directory decides
   bool enabled = false;
   bool waitsForAll = false;
   std::set<std::string> after;  // the enabled scripts it starts after

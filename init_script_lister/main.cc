@@ -11,26 +11,16 @@
 // written; 2 for a wrong argument. Warnings go to standard error.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
+#include "host/host_root.h"
 #include "init_script_lister/init_scripts.h"
 
 namespace {
 
 const char kName[] = "initScriptLister";
-
-// BOOTCRANK_ROOT as bootcrank takes it: an absolute path, trailing slashes
-// dropped; anything else means "/".
-std::string HostRoot() {
-  const char* root = std::getenv("BOOTCRANK_ROOT");
-  if (root == nullptr || root[0] != '/') return std::string();
-  std::string r(root);
-  while (!r.empty() && r.back() == '/') r.pop_back();
-  return r;
-}
 
 }  // namespace
 
@@ -41,7 +31,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const std::string root = HostRoot();
+  const std::string root = bootcrank::host::HostRoot();
   bootcrank::InitScripts listing;
   try {
     listing = bootcrank::ListInitScripts(root);
