@@ -1,5 +1,7 @@
 #include "daemons/init_script_daemons.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include <algorithm>
@@ -18,6 +20,11 @@
 namespace bootcrank {
 
 namespace {
+
+// The host's listing tool, and the lister of the host's SysV init scripts
+// that the package installs for hosts without one (Debian has no chkconfig).
+const char kListingTool[] = "/bin/chkconfig";
+const char kShippedLister[] = "/usr/lib/quarro/bootcrank/initScriptLister";
 
 // Daemons that init mode has already started before any plugin runs.
 bool ExcludedFromStartRuns(const std::string& name) {
@@ -66,7 +73,9 @@ InitScriptListing ParseInitScriptListing(std::istream& in) {
 
 RunList DiscoverInitScriptDaemons(Graph& graph, bool stop) {
   InitScriptListing listing;
-  const std::string command = host::HostPath("/bin/chkconfig") + " -p";
+  std::string tool = host::HostPath(kListingTool);
+  if (access(tool.c_str(), F_OK) != 0) tool = host::HostPath(kShippedLister);
+  const std::string command = tool + " -p";
   if (FILE* pipe = popen(command.c_str(), "re")) {
     try {
       listing = ReadListing(pipe);

@@ -1,6 +1,8 @@
 // Init-script daemons: the run list of daemon mode, made from the host's
 // listing of classic init scripts ("<root>/bin/chkconfig -p", one
-// "<script path> <priority>" per line).
+// "<script path> <priority>" per line). A host root without /bin/chkconfig
+// is listed by the shipped "<root>/usr/lib/quarro/bootcrank/initScriptLister
+// -p" instead, which reads its /etc/init.d and /etc/rc<N>.d.
 //
 // Main thread only, before the graph executor starts.
 #ifndef BOOTCRANK_DAEMONS_INIT_SCRIPT_DAEMONS_H_

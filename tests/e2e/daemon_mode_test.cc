@@ -1,6 +1,8 @@
 // Daemon mode of the installed program: init scripts listed by a fake
-// "<root>/bin/chkconfig -p", started and stopped in priority order.
+// "<root>/bin/chkconfig -p", or without one by the shipped lister from the
+// root's /etc, started and stopped in priority order.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 
@@ -71,6 +73,36 @@ TEST_F(DaemonModeE2E, StopGoesDownThePrioritiesIncludesEveryDaemonAndGoesOnAfter
   EXPECT_EQ(kmsg, box_.ReadFile("/dev/kmsg"));
   EXPECT_TRUE(HasRecord(r.out, "warning", "Bootcrank failed to stop: sshd reason: " + failure)) << r.out;
   EXPECT_TRUE(HasRecord(r.out, "info", "executing stop for daemon ntpd.")) << r.out;
+}
+
+TEST_F(DaemonModeE2E, WithoutChkconfigTheShippedListerListsTheRootsOwnScripts) {
+  // webd and sshd are linked in /etc/rc2.d, ntpd has only its header and
+  // waits for sshd, cron's header would enable it but its K link disables it.
+  const std::string order = box_.Path("/order");
+  auto script = [&](const std::string& name, const std::string& header) {
+    box_.WriteFile("/etc/init.d/" + name, "#!/bin/sh\n### BEGIN INIT INFO\n" + header + "### END INIT INFO\necho \"" +
+                                              name + " $1\" >> " + order + "\n", 0755);
+  };
+  const std::string enabled = "# Default-Start: 2 3 4 5\n";
+  script("webd", enabled);
+  script("sshd", "# Provides: ssh\n");
+  script("ntpd", "# Required-Start: ssh\n" + enabled);
+  script("cron", enabled);
+  box_.MakeDirectory("/etc/rc2.d");
+  for (const std::string link : {"S01webd", "S02sshd", "K01cron"}) {
+    ASSERT_EQ(0, symlink(("../init.d/" + link.substr(3)).c_str(), box_.Path("/etc/rc2.d/" + link).c_str()));
+  }
+  RunResult r = box_.Run({"--daemon=wait", "--method=start"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  r = box_.Run({"--daemon=wait", "--method=stop"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ("webd start\nsshd start\nntpd start\nntpd stop\nsshd stop\nwebd stop\n", box_.ReadFile("/order"));
+
+  box_.Remove("/order");
+  box_.WriteFile("/bin/chkconfig", "#!/bin/sh\necho " + box_.Path("/etc/init.d/cron") + " 5\n", 0755);
+  r = box_.Run({"--daemon=wait", "--method=start"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ("cron start\n", box_.ReadFile("/order")) << "a root with /bin/chkconfig keeps using it";
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ files=$(awk '$1 !~ /^d/ { print $2 }' <<<"$entries" | sort)
 check "packaged files" "$(sort <<'EOF2'
 /usr/include/bootcrank/hvcli_extension.h
 /usr/include/bootcrank/native_plugin.h
+/usr/lib/quarro/bootcrank/boot
+/usr/lib/quarro/bootcrank/initScriptLister
 /usr/lib/quarro/bootcrank/nativeExecutor
 /usr/lib/quarro/hvcli/hvcli_core.so
 /usr/lib/systemd/system/bootcrank.service
@@ -62,22 +64,27 @@ status=$("$here/systemd_unit_test.sh" "$root" >&2; echo $?)
 check "packaged unit verifies" yes "$([[ $status == 0 || $status == 77 ]] && echo yes)"
 
 # The unpacked program in a sandbox root.
-run() {  # run <root> <args...>: the status; standard output in run.out
-  env -i PATH=/usr/bin:/bin BOOTCRANK_ROOT="$1" timeout -k 5 60 "$1/usr/sbin/bootcrank" "${@:2}" \
+run() {  # run <root> <program below it> <args...>: the status; standard output in run.out
+  env -i PATH=/usr/bin:/bin BOOTCRANK_ROOT="$1" timeout -k 5 60 "$1/$2" "${@:3}" \
     </dev/null >"$scratch/run.out" 2>"$scratch/run.err"
   echo $?
 }
-check "--help exits 0" 0 "$(run "$root" --help)"
+check "--help exits 0" 0 "$(run "$root" usr/sbin/bootcrank --help)"
 check "--help prints exactly the usage text" "$(cat "$here/../runcontrol/usage.txt")" "$(cat "$scratch/run.out")"
 
 # dpkg below a scratch root, with chrootless maintainer scripts (which honour
 # DPKG_ROOT): the host's own dpkg database stays untouched.
 host=$scratch/host
 mkdir -p "$host/var/lib/dpkg/info" "$host/var/lib/dpkg/updates" "$host/var/log" "$host/run" \
-  "$host/bootbank" "$host/dev" "$host/etc/quarro/bootcrank"
+  "$host/bootbank" "$host/dev" "$host/etc/quarro/bootcrank" "$host/etc/init.d" "$host/etc/rc2.d"
 : >"$host/var/lib/dpkg/status"
 : >"$host/dev/kmsg"
 ln -s ../run "$host/var/run"
+# One SysV init script, enabled in runlevel 2, for daemon mode to start.
+printf '#!/bin/sh\n### BEGIN INIT INFO\n# Provides: hello\n### END INIT INFO\necho "$1" >%s\n' \
+  "$host/run/hello.ran" >"$host/etc/init.d/hello"
+chmod 755 "$host/etc/init.d/hello"
+ln -s ../init.d/hello "$host/etc/rc2.d/S01hello"
 snapshot() { (cd "$host" && find . ! -path './var/lib/dpkg*' | sort); }
 before=$(snapshot)
 dpkg_root() {
@@ -87,8 +94,15 @@ dpkg_root() {
 dpkg_root --install "$deb"
 check "dpkg installs the package" ii \
   "$(dpkg-query --admindir="$host/var/lib/dpkg" -W -f='${db:Status-Abbrev}' bootcrank | tr -d ' ')"
-check "the installed program boots the scratch host" 0 "$(run "$host" --init)"
-check "the boot left its profiling log" yes "$([[ -s $host/var/log/sysboot.log ]] && echo yes)"
+boot=usr/lib/quarro/bootcrank/boot
+check "the unit's boot script boots the scratch host" 0 "$(run "$host" $boot --init --parallel)"
+check "the first boot warns that there is no run-once record" yes "$(yes_if grep -q 'no run-once record' "$scratch/run.err")"
+check "the boot left its profiling log and run-once record" yes \
+  "$([[ -s $host/var/log/sysboot.log && -s $host/bootbank/bootcrnk.gz ]] && echo yes)"
+check "the second boot takes the record without a warning" "0 " "$(run "$host" $boot --init --parallel) $(cat "$scratch/run.err")"
+check "daemon mode starts the host's init scripts through the shipped lister" "0 start" \
+  "$(run "$host" usr/sbin/bootcrank --daemon=wait --method=start) $(cat "$host/run/hello.ran")"
+rm -f "$host/run/hello.ran"
 check "no process of the installed package is left running" "" "$(leftovers "$host")"
 dpkg_root --purge bootcrank
 check "dpkg --purge leaves the scratch root as it found it" "$before" "$(snapshot)"

@@ -13,11 +13,12 @@ command -v systemd-analyze >/dev/null || { echo "SKIP: systemd-analyze missing";
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 units=$scratch/usr/lib/systemd/system
-mkdir -p "$units" "$scratch/usr/sbin"
+boot=usr/lib/quarro/bootcrank/boot
+mkdir -p "$units" "$scratch/usr/sbin" "$scratch/${boot%/*}"
 for dir in /usr/lib/systemd/system /lib/systemd/system; do [[ -d $dir ]] && cp -a "$dir/." "$units/" 2>/dev/null; done
 [[ -f $units/multi-user.target ]] || { echo "SKIP: no systemd units on this host"; exit 77; }
-cp "$unit" "$units/" && cp -a "$root/usr/sbin/bootcrank" "$scratch/usr/sbin/"
-sed 's|^ExecStart=/usr/sbin/bootcrank|ExecStart=/usr/sbin/bootcrank-missing|' "$unit" >"$units/broken.service"
+cp "$unit" "$units/" && cp -a "$root/usr/sbin/bootcrank" "$scratch/usr/sbin/" && cp -a "$root/$boot" "$scratch/$boot"
+sed "s|^ExecStart=/$boot |ExecStart=/$boot-missing |" "$unit" >"$units/broken.service"
 verify() {
   (cd "$scratch" && MANPATH=$root/usr/share/man SYSTEMD_LOG_COLOR=0 SYSTEMD_LOG_TARGET=console \
     systemd-analyze verify --root="$scratch" "$units/$1" 2>&1; echo "status $?")
