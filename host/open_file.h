@@ -24,8 +24,9 @@ namespace host {
 int OpenWithoutWaiting(const std::string& path, int flags, mode_t mode = 0644);
 
 // Opens `path` for reading only when it is a regular file. Returns the
-// descriptor, or -1 with errno set: the open's own error, or EINVAL for
-// anything that is not a regular file.
+// descriptor, or -1 with errno set: the open's own error, EISDIR for a
+// directory (what reading it would give), or EINVAL for anything else that
+// is not a regular file.
 int OpenRegularFile(const std::string& path);
 
 }  // namespace host

@@ -62,12 +62,12 @@ void KeyInput::Restore() {
   }
 }
 
-void RunTroubleshootingShell() {
+bool RunTroubleshootingShell() {
   pid_t pid = fork();
   if (pid < 0) {
     Log_Level(kLogError, "failed to fork - unable to launch troubleshooting shell: %s\n",
               strerror(errno));
-    return;
+    return false;
   }
   if (pid == 0) {
     if (setsid() < 0) {
@@ -84,6 +84,7 @@ void RunTroubleshootingShell() {
   int status;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  return true;
 }
 
 }  // namespace host

@@ -49,8 +49,8 @@ class KeyInput {
 // Runs "/bin/sh" on the terminal of standard input, as leader of a new
 // session that takes the terminal over, and waits for it to end. Failures
 // (fork, and in the child setsid or exec) are logged; the shell's exit
-// status is not looked at.
-void RunTroubleshootingShell();
+// status is not looked at. False when no child could be forked.
+bool RunTroubleshootingShell();
 
 }  // namespace host
 }  // namespace bootcrank

@@ -118,8 +118,8 @@ InteractiveOutcome InteractiveStep(const std::string& pluginName) {
       return InteractiveOutcome::kSkip;
     case 't':
       RedrawMenu('t');
-      host::RunTroubleshootingShell();
-      std::cout << "\033[2K" << std::flush;
+      // The line is erased only after a shell that ran.
+      if (host::RunTroubleshootingShell()) std::cout << "\033[2K" << std::flush;
       break;
     default:  // 'e'
       RedrawMenu('e');

@@ -48,10 +48,17 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
   EXPECT_EQ("commit invoked on an unknown destination", Thrown<std::runtime_error>([&] { unopened.commit(); }));
   dir.Write("empty.log", "");
   ASSERT_EQ(0, mkfifo(dir.Path("fifo.log").c_str(), 0644));  // no writer: must not block
-  for (std::string name : {"missing.log", "empty.log", "fifo.log"}) {
+  ASSERT_EQ(0, mkdir(dir.Path("directory.log").c_str(), 0755));
+  struct Case {
+    const char* name;
+    const char* reason;  // null: whatever the system says
+  };
+  for (const Case& c : {Case{"missing.log", nullptr}, Case{"empty.log", nullptr}, Case{"fifo.log", nullptr},
+                        Case{"directory.log", std::strerror(EISDIR)}}) {
     afstream out;
-    std::string failure = Thrown<std::runtime_error>([&] { out.reopen(dir.Path(name).c_str(), std::ios_base::out); });
-    EXPECT_EQ(0u, failure.find("failed to write to temp file: ")) << name << ": " << failure;
+    std::string failure = Thrown<std::runtime_error>([&] { out.reopen(dir.Path(c.name).c_str(), std::ios_base::out); });
+    EXPECT_EQ(0u, failure.find("failed to write to temp file: ")) << c.name << ": " << failure;
+    if (c.reason != nullptr) EXPECT_EQ(std::string("failed to write to temp file: ") + c.reason, failure);
   }
 
   // A file size limit makes the flush fail part-way (EFBIG once SIGXFSZ is ignored).
@@ -72,7 +79,7 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
   }
   EXPECT_EQ(std::string("failed to write to temp file: ") + std::strerror(EFBIG), message);
   EXPECT_EQ("complete old log\n", dir.Read("profile.log"));
-  EXPECT_EQ((std::set<std::string>{"empty.log", "fifo.log", "profile.log"}), dir.List());
+  EXPECT_EQ((std::set<std::string>{"directory.log", "empty.log", "fifo.log", "profile.log"}), dir.List());
 }
 
 }  // namespace
