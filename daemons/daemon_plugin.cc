@@ -82,6 +82,7 @@ LegacyDaemonPlugin::LegacyDaemonPlugin(Graph& graph, const std::string& name,
     : DaemonPlugin(name, priority, 3) {
   GraphLockHolder lock;
   PriorityBarrier* barrier = graph.GetPriorityBarrier(priority);
+  sourceFile = scriptPath;
   operations[kStartOperation] = scriptPath + " start";
   operations[kStopOperation] = scriptPath + " stop";
   barrier->AddToPriorityChain(this);

@@ -40,6 +40,7 @@ class DaemonPlugin : public Plugin {
 
   // Runs the start command; failures are logged and rethrown as
   // MethodFailedException for "start".
+  const char* Kind() const override { return "daemon"; }
   void Start() override;
   bool UsesHostProfile() override { return false; }
   void ApplyHostProfile() override;  // NotImplementedException

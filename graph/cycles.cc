@@ -60,10 +60,17 @@ size_t EdgeToDrop(const std::vector<Node*>& cycle) {
 constexpr size_t kNamesPerReport = 10;
 constexpr size_t kReportedCycles = 100;
 
-void ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
+CycleReport ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
+  CycleReport report;
+  report.length = cycle.size();
+  report.droppedFrom = cycle[dropped]->Name();
+  report.droppedTo = cycle[(dropped + 1) % cycle.size()]->Name();
   std::string text = "Bootcrank dependency error: dependency cycle ";
   size_t shown = std::min(cycle.size(), kNamesPerReport);
-  for (size_t i = 0; i < shown; ++i) text += "\"" + cycle[i]->Name() + "\" -> ";
+  for (size_t i = 0; i < shown; ++i) {
+    text += "\"" + cycle[i]->Name() + "\" -> ";
+    report.nodes.push_back(cycle[i]->Name());
+  }
   if (shown < cycle.size()) {
     text += "\u2026 and " + std::to_string(cycle.size() - shown) + " more -> ";
   }
@@ -72,6 +79,7 @@ void ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
           cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
   HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
   Log_Level(kLogWarning, "%s\n", text.c_str());
+  return report;
 }
 
 // The total, once the reports stopped short of it.
@@ -91,7 +99,9 @@ void ReportCycleCount(size_t cycles) {
 // the edge (the nodes above it count as unvisited again). Every edge left
 // then leads to a node that finished before the edge's owner, so the graph
 // is acyclic after one search.
-void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList) {
+std::vector<CycleReport> BreakDependencyCycles(const Graph& graph,
+                                               const std::vector<Node*>& runList) {
+  std::vector<CycleReport> reports;
   GraphLockHolder lock;
   constexpr size_t kDone = static_cast<size_t>(-1);
   // Absent: unvisited; kDone: finished; otherwise the position on the path.
@@ -127,7 +137,7 @@ void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList
       std::vector<Node*> cycle;
       for (size_t i = found->second; i < path.size(); ++i) cycle.push_back(path[i].node);
       size_t dropped = EdgeToDrop(cycle);
-      if (++cycles <= kReportedCycles) ReportCycle(cycle, dropped);
+      if (++cycles <= kReportedCycles) reports.push_back(ReportCycle(cycle, dropped));
       size_t cut = found->second + dropped;
       Node* awaited = cycle[(dropped + 1) % cycle.size()];
       while (path.size() > cut + 1) {
@@ -141,6 +151,7 @@ void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList
     }
   }
   if (cycles > kReportedCycles) ReportCycleCount(cycles);
+  return reports;
 }
 
 }  // namespace bootcrank

@@ -11,6 +11,7 @@
 #ifndef BOOTCRANK_GRAPH_CYCLES_H_
 #define BOOTCRANK_GRAPH_CYCLES_H_
 
+#include <string>
 #include <vector>
 
 namespace bootcrank {
@@ -30,7 +31,14 @@ class Node;
 // are only counted, and one more report states the total, so the output
 // stays linear in the graph. Afterwards the graph is acyclic. Iterative, and linear in nodes
 // plus edges when there are no cycles.
-void BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList);
+// Returns what it reported, one entry per reported cycle.
+struct CycleReport {
+  std::vector<std::string> nodes;  // the first ten of the cycle, in order
+  size_t length = 0;               // how many nodes the cycle has
+  std::string droppedFrom;         // the node that lost a dependency ...
+  std::string droppedTo;           // ... on this one
+};
+std::vector<CycleReport> BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList);
 
 }  // namespace bootcrank
 

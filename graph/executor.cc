@@ -66,6 +66,7 @@ void Executor::Enqueue(Node* node) {
   int32_t depth = node->State() == NodeState::StartQueued ? node->DependentDepth()
                                                           : node->DependencyDepth();
   node->queueSequence = nextSequence_++;
+  node->times.ready = TimeValue::Now();
   ready_.Push(node, node->ExecutionClass(), depth, node->queueSequence);
   pthread_cond_broadcast(&workSignal_);
 }
@@ -77,11 +78,12 @@ Node* Executor::SelectNext() {
 }
 
 void* Executor::WorkerMain(void* arg) {
-  static_cast<Worker*>(arg)->executor->WorkLoop();
+  Worker* worker = static_cast<Worker*>(arg);
+  worker->executor->WorkLoop(worker->index);
   return nullptr;
 }
 
-void Executor::WorkLoop() {
+void Executor::WorkLoop(int32_t index) {
   GraphLock::Lock();
   while (!stop_) {
     if (ready_.Empty()) {
@@ -92,7 +94,10 @@ void Executor::WorkLoop() {
     GraphLock::Unlock();
     // After a termination signal no node starts: each still completes, so
     // that every wait for it returns and the run can finish its outputs.
+    node->times.worker = index;
+    node->times.started = TimeValue::Now();
     if (host::TerminationSignal() != 0) {
+      node->times.skipped = true;
       node->Skip(this);
     } else {
       node->Run(this);

@@ -63,7 +63,7 @@ class Executor {
   };
 
   static void* WorkerMain(void* arg);
-  void WorkLoop();
+  void WorkLoop(int32_t index);
   // Sets the stop flag, wakes and joins every worker in creation order.
   void StopAndJoin();
 

@@ -27,6 +27,14 @@ size_t Graph::NodeCount() const {
   return nodes_.size();
 }
 
+std::vector<Node*> Graph::Nodes() const {
+  GraphLockHolder lock;
+  std::vector<Node*> nodes;
+  nodes.reserve(nodes_.size());
+  for (const std::unique_ptr<Node>& node : nodes_) nodes.push_back(node.get());
+  return nodes;
+}
+
 InitBarrier* Graph::GetBarrier(const std::string& name, bool create) {
   GraphLockHolder lock;
   auto it = barriers_.find(name);

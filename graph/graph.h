@@ -60,8 +60,9 @@ class Graph {
   // REQUIRES: `priority` has a barrier.
   InitBarrier* LowerPriorityBarrier(uint32_t priority) const;
 
-  // How many nodes the graph owns.
+  // How many nodes the graph owns, and the nodes in the order they were added.
   size_t NodeCount() const;
+  std::vector<Node*> Nodes() const;
 
  private:
   void Adopt(std::unique_ptr<Node> node);

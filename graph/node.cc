@@ -163,6 +163,7 @@ void Node::Skip(Executor* executor) {
 
 void Node::Finish(Executor* executor, Direction direction) {
   const bool forward = direction == kForward;
+  times.ended = TimeValue::Now();
   GraphLockHolder lock;
   state_ = forward ? NodeState::Started : NodeState::Stopped;
   const NodeState pending = forward ? NodeState::StartPending : NodeState::StopPending;

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "base/time_value.h"
+
 namespace bootcrank {
 
 class Executor;
@@ -93,6 +95,19 @@ class Node {
 
   // Scheduler bookkeeping owned by the Executor. REQUIRES: GraphLock held.
   uint64_t queueSequence = 0;
+
+  // When the node became ready (queued), when a worker took it up and when
+  // its work ended, and which worker ran it (-1: none); zero times for what
+  // did not happen. Written by the executor (ready under GraphLock, the rest
+  // by the one worker that runs the node); read after the workers joined.
+  struct Times {
+    TimeValue ready;
+    TimeValue started;
+    TimeValue ended;
+    int32_t worker = -1;
+    bool skipped = false;  // completed without its work (the run was ending)
+  };
+  Times times;
 
  private:
   enum Direction { kForward, kBackward };

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/sysinfo.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,16 @@ void CloseDescriptorsFrom(int first) {
                  ? static_cast<long>(limit.rlim_cur)
                  : 1024;
   for (long fd = first; fd < max; ++fd) close(static_cast<int>(fd));
+}
+
+std::string HostName() {
+  struct utsname names;
+  return uname(&names) == 0 ? names.nodename : "";
+}
+
+std::string KernelRelease() {
+  struct utsname names;
+  return uname(&names) == 0 ? names.release : "";
 }
 
 long UptimeSeconds() {

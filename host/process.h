@@ -17,6 +17,11 @@ void CloseDescriptorsFrom(int first);
 // The host's uptime in whole seconds (0 when it cannot be read).
 long UptimeSeconds();
 
+// The host's name and the kernel's release, as uname(2) gives them ("" when
+// it cannot).
+std::string HostName();
+std::string KernelRelease();
+
 // The process id that `text` holds: a whole decimal number from 1 to the
 // largest process id the kernel hands out, optionally surrounded by white
 // space (a pid file's line). Anything else (a sign, other characters, 0, a

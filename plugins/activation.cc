@@ -41,7 +41,11 @@ void Plugin::Activate(Executor*) {
   Settings& settings = Settings::Instance();
   activationStart = TimeValue::Now();
   // A skipped plugin gets no end time and no further message.
-  if (settings.interactive && InteractiveStep(Name()) == InteractiveOutcome::kSkip) return;
+  if (settings.interactive && InteractiveStep(Name()) == InteractiveOutcome::kSkip) {
+    report.outcome = PluginReport::Outcome::kSkipped;
+    report.detail = "interactive";
+    return;
+  }
 
   const char* name = Name().c_str();
   if (settings.trace) Log_Level(kLogInfo, "starting execution of plugin: %s\n", name);
@@ -50,7 +54,9 @@ void Plugin::Activate(Executor*) {
   std::string error;
   try {
     if (!settings.method.empty()) {
-      if (!InvokeMethod(settings.method)) error = "Method invocation failed";
+      if (!InvokeMethod(settings.method)) {
+        error = report.detail.empty() ? "Method invocation failed" : report.detail;
+      }
     } else if (UsesHostProfile() && HostProfileAvailable()) {
       Log_Level(kLogInfo, "executing host profile plugin: %s\n", name);
       ApplyHostProfile();
@@ -71,6 +77,8 @@ void Plugin::Activate(Executor*) {
     error = "unknown exception";
   }
   activationEnd = TimeValue::Now();
+  report.outcome = error.empty() ? PluginReport::Outcome::kSucceeded : PluginReport::Outcome::kFailed;
+  report.detail = error;
 
   if (settings.trace) {
     Log_Level(kLogInfo, "completed execution of plugin: %s (took %lld us)\n", name,

@@ -14,7 +14,6 @@
 namespace bootcrank {
 namespace {
 
-const char kDebugConfigPath[] = "/etc/quarro/bootcrank/debug.conf";
 // An administrator's file of a few lines; anything beyond is not read.
 constexpr size_t kMaxDebugConfigBytes = 16 * 1024 * 1024;
 
@@ -49,7 +48,7 @@ std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
       continue;
     }
     entries.push_back(DebugEntry{fields[0], SplitBarrierList(fields[1]),
-                                 SplitBarrierList(fields[2]), fields[3]});
+                                 SplitBarrierList(fields[2]), fields[3], lineNumber});
   }
   return entries;
 }

@@ -22,11 +22,15 @@
 
 namespace bootcrank {
 
+// The host's injection file, below the host root.
+constexpr char kDebugConfigPath[] = "/etc/quarro/bootcrank/debug.conf";
+
 struct DebugEntry {
   std::string name;
   std::vector<std::string> requiredBarriers;
   std::vector<std::string> providedBarriers;
   std::string command;
+  int lineNumber = 0;  // in the file, from 1
 };
 
 // The entries of the host's "/etc/quarro/bootcrank/debug.conf", in file

@@ -28,6 +28,7 @@ class DebugPlugin : public Plugin {
   // Runs the command through the system shell; anything but exit status 0
   // logs "debug injection '<name>' returned <wait status>" at level 125.
   // Never throws.
+  const char* Kind() const override { return "debug"; }
   void Start() override;
   bool UsesHostProfile() override;   // false
   void ApplyHostProfile() override;  // throws NotImplementedException

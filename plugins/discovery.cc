@@ -8,6 +8,7 @@
 #include "host/host_control.h"
 #include "base/exception.h"
 #include "graph/graph.h"
+#include "host/host_root.h"
 #include "host/log.h"
 #include "plugins/debug_config.h"
 #include "plugins/debug_plugin.h"
@@ -23,28 +24,43 @@ void ReportLoadFailure(const std::string& text) {
   Log_Level(kLogWarning, "%s\n", text.c_str());
 }
 
+// The debug plugin of `entry`, from the host's injection file.
+Plugin* AddDebugPlugin(Graph& graph, const DebugEntry& entry) {
+  Plugin* plugin = graph.Add(std::make_unique<DebugPlugin>(
+      graph, entry.name, entry.requiredBarriers, entry.providedBarriers, entry.command));
+  plugin->SetSource(host::HostPath(kDebugConfigPath), entry.lineNumber);
+  return plugin;
+}
+
 // Builds the plugin of a "so" or "json" file, or appends the debug plugins of
 // a "debug" file. Returns null when there is nothing to filter: a debug file,
 // an unknown type (logged) or a constructor that failed (reported).
 Plugin* BuildPlugin(Graph& graph, const std::string& fileName, const std::string& extension,
                     const std::string& baseName, const std::string& path,
-                    const std::vector<DebugEntry>& entries, RunList& runList) {
+                    const std::vector<DebugEntry>& entries, RunList& runList,
+                    std::vector<LoadFailure>* failures) {
   try {
-    if (extension == "so") return graph.Add(std::make_unique<NativePlugin>(graph, baseName, path));
-    if (extension == "json") return graph.Add(std::make_unique<JSONPlugin>(graph, baseName, path));
+    Plugin* plugin = nullptr;
+    if (extension == "so") plugin = graph.Add(std::make_unique<NativePlugin>(graph, baseName, path));
+    if (extension == "json") plugin = graph.Add(std::make_unique<JSONPlugin>(graph, baseName, path));
+    if (plugin != nullptr) {
+      plugin->SetSource(path, 0);
+      return plugin;
+    }
     if (extension == "debug") {
       for (const DebugEntry& entry : entries) {
         if (entry.name != baseName) continue;
-        runList.push_back(graph.Add(std::make_unique<DebugPlugin>(
-            graph, entry.name, entry.requiredBarriers, entry.providedBarriers, entry.command)));
+        runList.push_back(AddDebugPlugin(graph, entry));
       }
       return nullptr;
     }
   } catch (const std::exception& e) {
     ReportLoadFailure("exception occurred whilst loading plugin " + fileName + ": " + e.what());
+    if (failures != nullptr) failures->push_back(LoadFailure{path, e.what()});
     return nullptr;
   } catch (...) {
     ReportLoadFailure("unknown exception occurred whilst loading plugin " + fileName);
+    if (failures != nullptr) failures->push_back(LoadFailure{path, "unknown exception"});
     return nullptr;
   }
   Log_Level(kLogWarning, "ignoring plugin '%s' of unknown type (%s)...\n", fileName.c_str(),
@@ -102,7 +118,8 @@ std::string SanitisedRunOnceKey(const std::string& key) {
 void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::string& fileName,
                     RunList& runList, const std::set<std::string>& bootFlags,
                     const std::vector<std::string>& disabledPlugins,
-                    std::set<std::string>& runOnceSet, const Settings& settings) {
+                    std::set<std::string>& runOnceSet, const Settings& settings,
+                    std::vector<LoadFailure>* failures) {
   size_t dot = fileName.rfind('.');
   if (dot == std::string::npos) {
     Log_Level(kLogWarning, "ignoring plugin '%s' of unspecified type...\n", fileName.c_str());
@@ -118,16 +135,18 @@ void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::stri
   // Outside the failure guard: a broken debug configuration ends discovery.
   const std::vector<DebugEntry>& entries = debugEntries.Read();
 
-  Plugin* plugin = BuildPlugin(graph, fileName, extension, baseName, path, entries, runList);
+  Plugin* plugin = BuildPlugin(graph, fileName, extension, baseName, path, entries, runList, failures);
   if (plugin == nullptr) return;
 
   if (std::find(disabledPlugins.begin(), disabledPlugins.end(), baseName) !=
       disabledPlugins.end()) {
     Log_Level(kLogInfo, "ignoring plugin '%s' due to blacklist.\n", baseName.c_str());
+    plugin->Report() = PluginReport{PluginReport::Outcome::kSkipped, "disabled", {}};
     plugin->MarkStarted();
     return;
   }
   if (StoppedByBootFlags(plugin, bootFlags)) {
+    plugin->Report() = PluginReport{PluginReport::Outcome::kSkipped, "boot_flags", {}};
     plugin->MarkStarted();
     return;
   }
@@ -138,6 +157,7 @@ void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::stri
   if (runOnceSet.count(key) != 0) {
     Log_Level(kLogInfo, "ignoring plugin '%s' because version '%s'  has already been run.\n",
               plugin->Name().c_str(), plugin->PluginVersion().c_str());
+    plugin->Report() = PluginReport{PluginReport::Outcome::kSkipped, "run_once", {}};
     plugin->MarkStarted();
   } else {
     runOnceSet.insert(SanitisedRunOnceKey(key));
@@ -156,12 +176,13 @@ void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 std::set<std::string>& runOnceSet, const Settings& settings) {
   DebugEntryCache debugEntries;
   LoadPluginWith(graph, debugEntries, fileName, runList, bootFlags, disabledPlugins, runOnceSet,
-                 settings);
+                 settings, nullptr);
 }
 
 void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
                      const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
-                     Settings& settings, RunList& runList) {
+                     Settings& settings, RunList& runList,
+                     std::vector<LoadFailure>* failures) {
   DebugEntryCache debugEntries;
   if (!pluginNames.empty()) {
     // Like the directory walk below, which cannot open "": named plugins are
@@ -171,7 +192,7 @@ void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
     }
     for (const std::string& name : pluginNames) {
       LoadPluginWith(graph, debugEntries, name, runList, bootFlags, settings.disabledPlugins,
-                     runOnceSet, settings);
+                     runOnceSet, settings, failures);
     }
     return;
   }
@@ -179,11 +200,10 @@ void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
   for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end;
        ++it) {
     LoadPluginWith(graph, debugEntries, it->path().filename().string(), runList, bootFlags,
-                   settings.disabledPlugins, runOnceSet, settings);
+                   settings.disabledPlugins, runOnceSet, settings, failures);
   }
   for (const DebugEntry& entry : entries) {
-    runList.push_back(graph.Add(std::make_unique<DebugPlugin>(
-        graph, entry.name, entry.requiredBarriers, entry.providedBarriers, entry.command)));
+    runList.push_back(AddDebugPlugin(graph, entry));
   }
 }
 

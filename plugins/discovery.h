@@ -42,6 +42,12 @@ void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::vector<std::string>& disabledPlugins,
                 std::set<std::string>& runOnceSet, const Settings& settings);
 
+// A plugin file that could not be loaded: its path and why.
+struct LoadFailure {
+  std::string file;
+  std::string reason;
+};
+
 // The key under which `plugin` is recorded in the run-once set: its name and
 // plugin version, without the characters a record cannot hold.
 std::string RunOnceKey(const Plugin& plugin);
@@ -49,13 +55,14 @@ std::string RunOnceKey(const Plugin& plugin);
 // The whole discovery. With no `pluginNames`: every entry of the plugin
 // directory in the order the directory yields them (any type), then one
 // DebugPlugin per debug injection entry, in file order. With names: each
-// named file of the plugin directory, in order, and nothing else. Errors
+// named file of the plugin directory, in order, and nothing else. Files
+// that cannot be loaded are also appended to `failures` when given. Errors
 // opening or reading the directory, and of the debug injection reader,
 // propagate.
 void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
                      const std::set<std::string>& bootFlags,
                      std::set<std::string>& runOnceSet, Settings& settings,
-                     RunList& runList);
+                     RunList& runList, std::vector<LoadFailure>* failures = nullptr);
 
 }  // namespace bootcrank
 

@@ -31,7 +31,7 @@ JSONPlugin::JSONPlugin(Graph& graph, const std::string& name, const std::string&
   }
 }
 
-void JSONPlugin::Start() { RunCliCommands("start", Name(), startCommands); }
+void JSONPlugin::Start() { RunCliCommands("start", Name(), startCommands, &report.commands); }
 
 bool JSONPlugin::UsesHostProfile() {
   return apiVersion >= 2 && !hostProfileCommands.empty();
@@ -41,12 +41,13 @@ void JSONPlugin::ApplyHostProfile() {
   if (apiVersion < 2) {
     throw NotImplementedException("json_plugin::ApplyHostProfile");
   }
-  RunCliCommands("apply_host_profile", Name(), hostProfileCommands);
+  RunCliCommands("apply_host_profile", Name(), hostProfileCommands, &report.commands);
 }
 
 void JSONPlugin::RunCliCommands(const std::string& method,
                                 const std::string& name,
-                                const std::vector<std::string>& commands) {
+                                const std::vector<std::string>& commands,
+                                std::vector<PluginReport::Command>* sent) {
   if (commands.empty()) return;
   // The control protocol carries a bounded command line; a longer one would
   // arrive cut and could succeed as a different command. Refuse the method
@@ -62,14 +63,19 @@ void JSONPlugin::RunCliCommands(const std::string& method,
   }
   int failures = 0;
   for (const std::string& line : commands) {
+    PluginReport::Command command{line, false, ""};
     try {
       HvcliExecutor::Instance().Execute(line, name);
+      command.succeeded = true;
     } catch (const std::exception& e) {
       Log_Level(kLogError, "%s\n", e.what());
+      command.error = e.what();
       ++failures;
     } catch (...) {
+      command.error = "unknown exception";
       ++failures;
     }
+    if (sent != nullptr) sent->push_back(std::move(command));
   }
   if (failures > 0) {
     throw MethodFailedException(method, name, "error while executing the cli");

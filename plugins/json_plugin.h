@@ -25,6 +25,7 @@ class JSONPlugin : public Plugin {
   // reason) for a descriptor that cannot be read or is invalid.
   JSONPlugin(Graph& graph, const std::string& name, const std::string& path);
 
+  const char* Kind() const override { return "json"; }
   void Start() override;  // the start commands, method "start"
   // apiVersion >= 2 and at least one host-profile command.
   bool UsesHostProfile() override;
@@ -39,8 +40,10 @@ class JSONPlugin : public Plugin {
   // executing the cli"). An empty list returns at once. A command longer
   // than the control protocol carries fails the method before any command
   // is sent (logged at level 110 with the plugin's name and the limit).
+  // Each command sent is appended to `sent` (when given) with its result.
   static void RunCliCommands(const std::string& method, const std::string& name,
-                             const std::vector<std::string>& commands);
+                             const std::vector<std::string>& commands,
+                             std::vector<PluginReport::Command>* sent = nullptr);
 
   const std::vector<std::string>& StartCommands() const { return startCommands; }
   const std::vector<std::string>& HostProfileCommands() const {

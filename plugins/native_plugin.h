@@ -25,6 +25,7 @@ class NativePlugin : public Plugin {
   // symbol: ...") when a table is missing. The object is closed either way.
   NativePlugin(Graph& graph, const std::string& name, const std::string& path);
 
+  const char* Kind() const override { return "native"; }
   void Start() override;  // method "start"
   // apiVersion >= 2 and the operations table has an apply-host-profile slot.
   bool UsesHostProfile() override;

@@ -26,10 +26,13 @@ bool Plugin::InvokeMethod(const std::string& method) {
     return true;
   } catch (const MethodFailedException& e) {
     Log_Level(kLogError, "Method invocation failed: %s\n", e.what());
+    report.detail = e.what();
   } catch (const std::exception& e) {
     Log_Level(kLogError, "unable to invoke method '%s' on plugin '%s': %s\n",
               method.c_str(), Name().c_str(), e.what());
+    report.detail = e.what();
   } catch (...) {
+    report.detail = "unknown exception";
     Log_Level(kLogError,
               "unknown exception whilst attempting to execute method '%s' on "
               "plugin '%s'\n",

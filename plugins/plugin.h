@@ -25,6 +25,27 @@ namespace bootcrank {
 
 class Graph;
 
+// What became of a plugin in a run, for the boot record.
+struct PluginReport {
+  enum class Outcome {
+    kNotReached,  // never activated (the run ended first, or not in the run)
+    kSucceeded,   // its method returned
+    kFailed,      // its method failed; `detail` holds the exception's text
+    kSkipped,     // a filter or the operator kept it from running; `detail`
+                  // says which: "disabled", "boot_flags", "run_once",
+                  // "interactive"
+  };
+  // One CLI command of a JSON plugin, in the order sent.
+  struct Command {
+    std::string line;
+    bool succeeded = false;
+    std::string error;  // the client's text for a failed one
+  };
+  Outcome outcome = Outcome::kNotReached;
+  std::string detail;
+  std::vector<Command> commands;
+};
+
 class Plugin : public Node {
  public:
   explicit Plugin(const std::string& name, uint32_t executionClass = 1);
@@ -44,6 +65,22 @@ class Plugin : public Node {
   // nothing), logging and swallowing its failures. True when nothing failed.
   bool InvokeMethod(const std::string& method);
 
+  // "json", "native", "debug" or "daemon".
+  virtual const char* Kind() const = 0;
+  // Where the plugin came from: its file, and for a debug injection the line
+  // of the injection file (0 for the other kinds).
+  const std::string& SourceFile() const { return sourceFile; }
+  int SourceLine() const { return sourceLine; }
+  void SetSource(const std::string& file, int line) {
+    sourceFile = file;
+    sourceLine = line;
+  }
+
+  // Written by discovery (filters) and by the worker that activates the
+  // plugin; read after the workers have been joined.
+  PluginReport& Report() { return report; }
+  const PluginReport& Report() const { return report; }
+
   std::set<std::string>& RequiredFlags() { return requiredFlags; }
   std::set<std::string>& DisablingFlags() { return disablingFlags; }
   bool RunOnce() const { return runOnce; }
@@ -62,6 +99,9 @@ class Plugin : public Node {
   std::set<std::string> disablingFlags;
   TimeValue activationStart;  // zero until activation starts
   TimeValue activationEnd;    // zero until the method returned or failed
+  std::string sourceFile;
+  int sourceLine = 0;
+  PluginReport report;
 };
 
 // The plugins of a run, in the order discovery appended them. The graph

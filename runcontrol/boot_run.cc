@@ -67,7 +67,8 @@ void BuildRunList(Settings& settings, const CommandLine& line, BootRun& run) {
   if (settings.invoke) ReadRunOnceRecord(run.runOnceSet);
   run.runOnceBefore = run.runOnceSet;
   std::set<std::string> bootFlags = line.bootFlags;
-  DiscoverPlugins(run.graph, line.pluginNames, bootFlags, run.runOnceSet, settings, run.runList);
+  DiscoverPlugins(run.graph, line.pluginNames, bootFlags, run.runOnceSet, settings, run.runList,
+                  &run.loadFailures);
 }
 
 // A run ended by a signal records only the run-once plugins that did run:
@@ -81,7 +82,7 @@ void ForgetKeysOfPluginsThatDidNotRun(BootRun& run) {
 }
 
 void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
-  BreakDependencyCycles(run.graph, AsNodes(run.runList));
+  run.cycles = BreakDependencyCycles(run.graph, AsNodes(run.runList));
   Executor executor(static_cast<int32_t>(settings.threadCount), settings.randomize);
   if (line.daemon) {
     if (line.stop) {

@@ -5,7 +5,9 @@
 #include <set>
 #include <string>
 
+#include "graph/cycles.h"
 #include "graph/graph.h"
+#include "plugins/discovery.h"
 #include "plugins/plugin.h"
 #include "runcontrol/command_line.h"
 #include "base/settings.h"
@@ -21,6 +23,9 @@ struct BootRun {
   RunList runList;          // in discovery order
   std::set<std::string> runOnceSet;
   std::set<std::string> runOnceBefore;  // the set as discovery found it
+  std::vector<std::string> arguments;    // the command line after the program name
+  std::vector<LoadFailure> loadFailures;  // plugin files that could not be loaded
+  std::vector<CycleReport> cycles;        // the dependency cycles broken
 };
 
 // Takes the run lock of the host root (HostPath of

@@ -17,6 +17,7 @@
 #include "host/process.h"
 #include "host/termination.h"
 #include "plugins/plugin.h"
+#include "runcontrol/boot_record.h"
 #include "runcontrol/boot_run.h"
 #include "runcontrol/command_line.h"
 #include "host/logging.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv, char** envp) {
   BootRun run;
   run.start = TimeValue::Now();
   run.uptimeSeconds = host::UptimeSeconds();
+  run.arguments.assign(argv + 1, argv + argc);
   try {
     InitLogging("bootcrank");
   } catch (const std::exception& e) {
@@ -93,6 +95,7 @@ int main(int argc, char** argv, char** envp) {
 
   // 11 and 12. Finish.
   ok = FinishRun(settings, line, run, ok);
-  if (host::TerminationSignal() != 0) return ExitStatusAfterSignal();
-  return ok ? 0 : 1;
+  int status = host::TerminationSignal() != 0 ? ExitStatusAfterSignal() : ok ? 0 : 1;
+  WriteBootRecord(settings, line, run, status);
+  return status;
 }

@@ -63,6 +63,7 @@ struct RecordingNode : Node {
 struct RecordingPlugin : Plugin {
   RecordingPlugin(const std::string& name, RunRecord* record, uint32_t executionClass = 1)
       : Plugin(name, executionClass), record(record) {}
+  const char* Kind() const override { return "test"; }
   void Start() override { started.Work(record, Name()); }
   bool UsesHostProfile() override { return false; }
   void ApplyHostProfile() override {}

@@ -14,6 +14,7 @@ namespace {
 class ScriptedPlugin : public Plugin {
  public:
   using Plugin::Plugin;
+  const char* Kind() const override { return "test"; }
   void Start() override { ++starts, Act(); }
   bool UsesHostProfile() override { return false; }
   void ApplyHostProfile() override { ++hostProfiles, Act(); }

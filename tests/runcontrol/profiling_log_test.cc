@@ -14,6 +14,7 @@ struct RecordedPlugin : Plugin {
   RecordedPlugin(const std::string& name, TimeValue start, TimeValue end) : Plugin(name) {
     activationStart = start, activationEnd = end;
   }
+  const char* Kind() const override { return "test"; }
   void Start() override {}
   bool UsesHostProfile() override { return false; }
   void ApplyHostProfile() override {}
