@@ -1,11 +1,8 @@
 #include "plugins/native_plugin.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <errno.h>
 #include <sys/wait.h>
-
-#include <bootcrank/native_plugin.h>
 
 #include <string>
 #include <vector>
@@ -14,43 +11,13 @@
 #include "graph/graph.h"
 #include "host/host_root.h"
 #include "host/spawn.h"
+#include "plugins/native_tables.h"
 #include "base/exception.h"
 
 namespace bootcrank {
 namespace {
 
 const char kExecutorProgram[] = "/usr/lib/quarro/bootcrank/nativeExecutor";
-
-// dlclose on every way out of the constructor.
-class LibraryHandle {
- public:
-  explicit LibraryHandle(void* handle) : handle_(handle) {}
-  ~LibraryHandle() { dlclose(handle_); }
-  LibraryHandle(const LibraryHandle&) = delete;
-  LibraryHandle& operator=(const LibraryHandle&) = delete;
-  void* get() const { return handle_; }
-
- private:
-  void* handle_;
-};
-
-// The address of `symbol`; a symbol whose value is null is not an error.
-const void* LookUp(const LibraryHandle& library, const char* symbol,
-                   const std::string& path) {
-  dlerror();
-  void* address = dlsym(library.get(), symbol);
-  if (const char* error = dlerror()) {
-    throw Exception(std::string("Failed loading symbol: ") + symbol +
-                    " Located at: " + path + " Reason: " + error);
-  }
-  return address;
-}
-
-std::vector<std::string> Names(bootcrank_name_list list) {
-  std::vector<std::string> names;
-  for (; list != nullptr && *list != nullptr; ++list) names.emplace_back(*list);
-  return names;
-}
 
 std::string StatusText(HvkuserStatus status) {
   char buffer[512];
@@ -63,53 +30,25 @@ std::string StatusText(HvkuserStatus status) {
 NativePlugin::NativePlugin(Graph& graph, const std::string& name, const std::string& path)
     : Plugin(name), libraryPath(path) {
   // The loader opens the file with a blocking read: a FIFO or a terminal
-  // named like a plugin would hold discovery for ever.
+  // named like a plugin would hold the table reader until its time limit.
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
     throw InvalidPluginException(path, "not a regular file");
   }
-  dlerror();
-  void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
-  if (handle == nullptr) {
-    const char* error = dlerror();
-    throw InvalidPluginException(path, error ? error : "cannot load object");
-  }
-  LibraryHandle library(handle);
-
-  auto* operations = static_cast<const bootcrank_operations*>(
-      LookUp(library, "operations", path));
-  auto* metadata = static_cast<const bootcrank_metadata*>(
-      LookUp(library, "metadata", path));
-
-  hasHostProfileEntry =
-      operations != nullptr && operations->apply_host_profile != nullptr;
-
-  // A metadata symbol of value null declares no version at all.
-  uint32_t version = metadata != nullptr ? metadata->version : 0;
-  if (version < 1 || version > 4) {
-    throw InvalidPluginException(path, "Unsupported API version");
-  }
-  apiVersion = static_cast<int32_t>(version);
-
-  for (const std::string& barrier : Names(metadata->provides_barriers)) {
+  NativeTables tables = ReadNativeTables(host::HostPath(kExecutorProgram), name, path);
+  hasHostProfileEntry = tables.hasHostProfileEntry;
+  apiVersion = static_cast<int32_t>(tables.version);
+  for (const std::string& barrier : tables.providesBarriers) {
     AddDependent(graph.GetBarrier(barrier, true));
   }
-  for (const std::string& barrier : Names(metadata->requires_barriers)) {
+  for (const std::string& barrier : tables.requiresBarriers) {
     AddDependency(graph.GetBarrier(barrier, true));
   }
-  // The fields below exist only in tables of version 3 and later; shorter
-  // tables may end before them.
   if (apiVersion >= 3) {
-    for (const std::string& flag : Names(metadata->required_flags)) {
-      requiredFlags.insert(flag);
-    }
-    for (const std::string& flag : Names(metadata->disabling_flags)) {
-      disablingFlags.insert(flag);
-    }
-    runOnce = metadata->run_once != 0;
-    if (metadata->plugin_version != nullptr) {
-      pluginVersion = metadata->plugin_version;
-    }
+    requiredFlags.insert(tables.requiredFlags.begin(), tables.requiredFlags.end());
+    disablingFlags.insert(tables.disablingFlags.begin(), tables.disablingFlags.end());
+    runOnce = tables.runOnce;
+    pluginVersion = tables.pluginVersion;
   }
 }
 

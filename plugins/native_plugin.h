@@ -1,10 +1,11 @@
 // NativePlugin: a plugin built from a shared object that exports the
 // "metadata" and "operations" tables of <bootcrank/native_plugin.h>.
 //
-// The constructor loads the object only to read the tables, links the plugin
-// to its barriers and unloads it again; the plugin's code never runs in this
-// process. Each method runs in the separate program nativeExecutor, so that a
-// crashing plugin ends only that child.
+// The constructor has the tables read in a child process (native_tables.h)
+// and links the plugin to its barriers; the object is never loaded into this
+// process, so neither its constructors nor its methods run here. Each method
+// runs in the separate program nativeExecutor, so that a crashing plugin ends
+// only that child.
 //
 // Thread-safety: constructed on the main thread (the barrier operations take
 // GraphLock themselves); nothing changes afterwards, so Start and
@@ -20,9 +21,11 @@ namespace bootcrank {
 
 class NativePlugin : public Plugin {
  public:
-  // Throws InvalidPluginException(path, ...) when the object cannot be
-  // loaded or declares an unsupported version, and Exception("Failed loading
-  // symbol: ...") when a table is missing. The object is closed either way.
+  // Throws InvalidPluginException(path, ...) when the object is not a
+  // regular file, cannot be loaded or declares an unsupported version, and
+  // Exception("Failed loading symbol: ...") when a table is missing, as
+  // ReadNativeTables does; also when reading the tables in the child fails
+  // (it crashed, exited, hung or answered garbage).
   NativePlugin(Graph& graph, const std::string& name, const std::string& path);
 
   const char* Kind() const override { return "native"; }

@@ -5,9 +5,12 @@
  * ends in ".so". It exports two data symbols with C linkage:
  *
  *   "metadata"    a struct bootcrank_metadata: interface version, barriers,
- *                 boot flags and run-once marker. bootcrank reads it (with
- *                 dlopen/dlsym) while it builds the dependency graph, and
- *                 unloads the object again.
+ *                 boot flags and run-once marker. While bootcrank builds the
+ *                 dependency graph, nativeExecutor loads the object in a
+ *                 child process and reports this table and whether the
+ *                 apply_host_profile slot is set; the object is never loaded
+ *                 into bootcrank, but its constructors run in that child, so
+ *                 they should do nothing.
  *   "operations"  a struct bootcrank_operations: the entry points. They never
  *                 run inside bootcrank; the program nativeExecutor loads the
  *                 object in a child process and calls the one slot that the

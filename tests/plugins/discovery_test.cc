@@ -24,6 +24,10 @@ class DiscoveryTest : public ::testing::Test {
  protected:
   DiscoveryTest() : settings_(Settings::Instance()) {
     boost::filesystem::create_directories(root_.Path("plugins"));
+    // Native plugins' tables are read by the executor program of the build.
+    boost::filesystem::create_directories(root_.Path("usr/lib/quarro/bootcrank"));
+    boost::filesystem::create_symlink(BOOTCRANK_BINARY_DIR "/native_executor/nativeExecutor",
+                                      root_.Path("usr/lib/quarro/bootcrank/nativeExecutor"));
     settings_.pluginDirectory = root_.Path("plugins");
     settings_.disabledPlugins.clear();
   }

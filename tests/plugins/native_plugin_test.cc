@@ -1,10 +1,15 @@
-// Plugin objects built by the test against the public header; their methods
-// run in the real executor program, found in a scratch host root.
+// Plugin objects built by the test against the public header; their tables
+// are read and their methods run by the real executor program, found in a
+// scratch host root.
 #include "plugins/native_plugin.h"
 
 #include "graph/graph.h"
 
+#include <dlfcn.h>
+#include <signal.h>
 #include <sys/stat.h>
+
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +24,14 @@ namespace {
 
 using testing::Thrown;
 
+// A sanitizer's run-time in the executor turns a crash into an exit status
+// of its own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 class NativePluginTest : public ::testing::Test {
  protected:
   NativePluginTest() {
@@ -31,7 +44,7 @@ class NativePluginTest : public ::testing::Test {
   // into *out: "", or the text of the exception.
   std::string Load(const std::string& name, const std::string& body, NativePlugin** out = nullptr) {
     root_.Write(name + ".c", "#include <bootcrank/native_plugin.h>\n#include <signal.h>\n"
-                             "#include <stdio.h>\n" + body);
+                             "#include <stdio.h>\n#include <stdlib.h>\n#include <unistd.h>\n" + body);
     std::string object = root_.Path("lib" + name + ".so");
     EXPECT_EQ(0, testing::Shell("cc -shared -fPIC -Wall -Werror -I'" BOOTCRANK_SOURCE_DIR "/include' -o '" +
                                 object + "' '" + root_.Path(name + ".c") + "'"));
@@ -68,14 +81,121 @@ TEST_F(NativePluginTest, LoadFailures) {
                          ", names, names};\nconst struct bootcrank_operations operations = {NULL, NULL};\n"));
     EXPECT_EQ(graph_.GetBarrier("nativereject-" + name, false), nullptr);
   }
-  std::string expected = "Failed loading symbol: operations Located at: " + root_.Path("libnoops.so") + " Reason: ";
   std::string text = Load("noops", "const struct bootcrank_metadata metadata = {1, NULL, NULL};\n");
-  EXPECT_EQ(expected, text.substr(0, expected.size()));
-  EXPECT_GT(text.size(), expected.size());  // dlerror's text
+  void* noops = dlopen(root_.Path("libnoops.so").c_str(), RTLD_LAZY | RTLD_GLOBAL);  // a harmless object
+  ASSERT_NE(nullptr, noops);
+  EXPECT_EQ(nullptr, dlsym(noops, "operations"));
+  EXPECT_EQ("Failed loading symbol: operations Located at: " + root_.Path("libnoops.so") + " Reason: " + dlerror(),
+            text);
+  dlclose(noops);
 
   ASSERT_EQ(0, mkfifo(root_.Path("libfifo.so").c_str(), 0644));  // nobody writes it: must not block
   EXPECT_EQ("plugin `" + root_.Path("libfifo.so") + "' is invalid: not a regular file",
             Thrown([&] { NativePlugin(graph_, "fifo", root_.Path("libfifo.so")); }));
+
+  // The loader's own text, as this process's loader gives it for the file.
+  root_.Write("libjunk.so", "not an object\n");
+  for (const char* file : {"libjunk.so", "libmissing.so"}) {
+    void* handle = dlopen(root_.Path(file).c_str(), RTLD_LAZY | RTLD_GLOBAL);
+    ASSERT_EQ(nullptr, handle) << file;
+    EXPECT_EQ("plugin `" + root_.Path(file) + "' is invalid: " + dlerror(),
+              Thrown([&] { NativePlugin(graph_, "x", root_.Path(file)); }));
+  }
+}
+
+TEST_F(NativePluginTest, Version3FieldsAndNamesComeThroughByteForByte) {
+  NativePlugin* p = nullptr;
+  ASSERT_EQ("", Load("full", R"(
+    static const char *const needs[] = {"plain", "comma,colon:9", "new\nline", "\xc3\xa9t\xff", "", NULL};
+    static const char *const gives[] = {"full-ready", NULL};
+    static const char *const required[] = {"b", "a", NULL};
+    static const char *const disabling[] = {"x", NULL};
+    const struct bootcrank_metadata metadata = {4, needs, gives, "2.0 beta", 2, required, disabling};
+    const struct bootcrank_operations operations = {NULL, NULL};
+  )", &p));
+  EXPECT_EQ(4, p->ApiVersion());
+  EXPECT_EQ("2.0 beta", p->PluginVersion());
+  EXPECT_TRUE(p->RunOnce());
+  EXPECT_EQ((std::set<std::string>{"a", "b"}), p->RequiredFlags());
+  EXPECT_EQ(std::set<std::string>{"x"}, p->DisablingFlags());
+  GraphLockHolder lock;
+  std::vector<std::string> needed, given;
+  for (Node* barrier : p->Dependencies()) needed.push_back(barrier->Name());
+  for (Node* barrier : p->Dependents()) given.push_back(barrier->Name());
+  EXPECT_EQ((std::vector<std::string>{"plain", "comma,colon:9", "new\nline", "\xc3\xa9t\xff", ""}), needed);
+  EXPECT_EQ(std::vector<std::string>{"full-ready"}, given);
+}
+
+TEST_F(NativePluginTest, Version3WithNullVersionAndListsAndVersion2WithNoSuchFields) {
+  NativePlugin* p = nullptr;
+  ASSERT_EQ("", Load("nulls", R"(
+    const struct bootcrank_metadata metadata = {3, NULL, NULL, NULL, 0, NULL, NULL};
+    const struct bootcrank_operations operations = {NULL, NULL};
+  )", &p));
+  EXPECT_EQ("", p->PluginVersion());
+  EXPECT_FALSE(p->RunOnce());
+  EXPECT_TRUE(p->RequiredFlags().empty() && p->DisablingFlags().empty());
+  // The version-3 fields of an older table are never looked at, whatever
+  // follows the table in memory.
+  ASSERT_EQ("", Load("old", R"(
+    const struct bootcrank_metadata metadata = {2, NULL, NULL, (const char *)8, 1, (bootcrank_name_list)8};
+    const struct bootcrank_operations operations = {NULL, NULL};
+  )", &p));
+  EXPECT_EQ(2, p->ApiVersion());
+  EXPECT_FALSE(p->RunOnce());
+}
+
+// The object is loaded in the executor, never here: whatever its
+// constructors do or its pointers point at costs only that child, and the
+// failure names the object and what happened to the child.
+TEST_F(NativePluginTest, HostileObjectsAreLoadFailuresOfTheirOwn) {
+  const std::string crashed = kSanitized ? "" : "killed by signal 11 (Segmentation fault)";
+  const std::string init = "__attribute__((constructor)) static void Init(void) ";
+  for (const auto& [name, code, requires, what] :
+       std::vector<std::tuple<std::string, std::string, std::string, std::string>>{
+           {"crash", init + "{ raise(SIGSEGV); }", "NULL", crashed},
+           {"quits", init + "{ _exit(0); }", "NULL", "exited with code 0 without an answer"},
+           {"fails", init + "{ exit(3); }", "NULL", "exited with code 3"},
+           {"nowhere", "", "(bootcrank_name_list)16", crashed},
+           {"garbage", init + "{ write(3, \"junk\", 4); }", "NULL",
+            "malformed answer: expected answer kind at byte 0"},
+           // A forged answer ahead of the real one is caught too.
+           {"forged", init + "{ write(3, \"6:tables,1:0,1:1,1:0,1:0,\", 25); }", "NULL",
+            "malformed answer: unexpected data at byte 25"},
+       }) {
+    std::string text = Load(name, code + "\nstatic const char *const provided[] = {\"" + name + "-ready\", NULL};\n"
+                                  "const struct bootcrank_metadata metadata = {1, " + requires + ", provided};\n"
+                                  "const struct bootcrank_operations operations = {NULL, NULL};\n");
+    std::string expected = "plugin `" + root_.Path("lib" + name + ".so") +
+                           "' is invalid: reading its tables in nativeExecutor: " + what;
+    if (what.empty()) {
+      EXPECT_EQ(expected, text.substr(0, expected.size())) << name;
+      EXPECT_GT(text.size(), expected.size()) << name;
+    } else {
+      EXPECT_EQ(expected, text) << name;
+    }
+    EXPECT_EQ(nullptr, graph_.GetBarrier(name + "-ready", false)) << name;  // nothing linked
+  }
+}
+
+// A constructor that leaves a process behind holding the executor's output
+// does not hold the loading until the time limit.
+TEST_F(NativePluginTest, AProcessLeftByAConstructorDoesNotHoldTheLoading) {
+  NativePlugin* p = nullptr;
+  ASSERT_EQ("", Load("spawner", R"(
+    __attribute__((constructor)) static void Init(void) {
+      pid_t pid = fork();
+      if (pid == 0) { sleep(60); _exit(0); }
+      FILE *f = fopen(")" + root_.Path("lingering") + R"(", "w");
+      fprintf(f, "%d", (int)pid);
+      fclose(f);
+    }
+    const struct bootcrank_metadata metadata = {2, NULL, NULL};
+    const struct bootcrank_operations operations = {NULL, NULL};
+  )", &p));
+  EXPECT_EQ(2, p->ApiVersion());
+  pid_t lingering = std::stoi(root_.Read("lingering"));
+  EXPECT_EQ(0, kill(lingering, SIGKILL));  // still there: it was not waited for
 }
 
 TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
