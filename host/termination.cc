@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace bootcrank {
@@ -101,14 +103,22 @@ int TerminationSignal() { return receivedSignal.load(); }
 int TerminationFd() { return wakeRead; }
 
 int TerminateDescendants(int graceMilliseconds, pid_t spare) {
-  std::vector<pid_t> targets = Descendants(spare);
-  for (pid_t pid : targets) kill(pid, SIGTERM);
-  for (int waited = 0; waited < graceMilliseconds; waited += 50) {
-    if (Descendants(spare).empty()) return static_cast<int>(targets.size());
+  // From now on a process whose parent dies (a shell ended before the
+  // command it started) comes to this one instead of escaping to init.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  std::set<pid_t> signalled;
+  auto signalAll = [&](int signal) {
+    std::vector<pid_t> found = Descendants(spare);
+    for (pid_t pid : found) {
+      if (signal == SIGKILL || signalled.insert(pid).second) kill(pid, signal);
+    }
+    return !found.empty();
+  };
+  for (int waited = 0; signalAll(SIGTERM) && waited < graceMilliseconds; waited += 50) {
     poll(nullptr, 0, 50);
   }
-  for (pid_t pid : Descendants(spare)) kill(pid, SIGKILL);
-  return static_cast<int>(targets.size());
+  for (int waited = 0; signalAll(SIGKILL) && waited < 2000; waited += 50) poll(nullptr, 0, 50);
+  return static_cast<int>(signalled.size());
 }
 
 TerminationWatcher::TerminationWatcher(std::function<void(int)> onSignal)

@@ -30,10 +30,13 @@ int TerminationSignal();
 // readable); -1 before InstallTerminationHandlers.
 int TerminationFd();
 
-// Ends every descendant process of this one: SIGTERM to each, then, after
-// `graceMilliseconds`, SIGKILL to those still there. Processes that left the
-// tree (daemons that detached, reparented elsewhere) are the host's and are
-// not touched; neither is `spare` (0: none). Returns how many were signalled.
+// Ends every descendant process of this one: SIGTERM to each (also to those
+// that appear meanwhile), then, after `graceMilliseconds`, SIGKILL to those
+// still there. Processes that left the tree before (daemons that detached,
+// reparented elsewhere) are the host's and are not touched; neither is
+// `spare` (0: none). From the call on this process is a child subreaper, so
+// that a descendant orphaned meanwhile stays in reach. Returns how many
+// processes were sent SIGTERM.
 int TerminateDescendants(int graceMilliseconds, pid_t spare);
 
 // Runs `onSignal(signal)` on a thread of its own once a termination signal
