@@ -18,8 +18,9 @@ namespace {
 
 // Every node connected to the run list or a registered barrier, following
 // edges in both directions, in a deterministic order: seeds first (run list,
-// then barriers by name), then breadth first. REQUIRES: GraphLock held.
-std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& runList) {
+// then barriers by name), then breadth first.
+std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& runList)
+    REQUIRES(graphLock) {
   std::vector<Node*> nodes(runList.begin(), runList.end());
   for (InitBarrier* barrier : graph.AllBarriers()) nodes.push_back(barrier);
   std::unordered_set<Node*> seen;

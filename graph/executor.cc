@@ -32,7 +32,7 @@ Executor::Executor(int32_t threadCount, bool randomize,
       StopAndJoin();
       pthread_cond_destroy(&workSignal_);
       throw Exception("Could not create enough execution threads. (" +
-                      std::to_string(workers_.size()) + " created, " +
+                      std::to_string(i) + " created, " +
                       std::to_string(threadCount) + "requested)");
     }
     GraphLockHolder lock;
@@ -46,16 +46,15 @@ Executor::~Executor() {
 }
 
 void Executor::StopAndJoin() {
+  std::vector<pthread_t> threads;
   {
     GraphLockHolder lock;
     stop_ = true;
     pthread_cond_broadcast(&workSignal_);
+    for (const std::unique_ptr<Worker>& worker : workers_) threads.push_back(worker->thread);
   }
-  // Only this thread changes the list once the workers exist, and joining
-  // must not hold GraphLock: a worker needs it to finish its node.
-  for (const std::unique_ptr<Worker>& worker : workers_) {
-    pthread_join(worker->thread, nullptr);
-  }
+  // Joining must not hold GraphLock: a worker needs it to finish its node.
+  for (pthread_t thread : threads) pthread_join(thread, nullptr);
 }
 
 void Executor::Enqueue(Node* node) {
@@ -84,7 +83,7 @@ void Executor::WorkLoop() {
   GraphLock::Lock();
   while (!stop_) {
     if (ready_.Empty()) {
-      pthread_cond_wait(&workSignal_, GraphLock::Native());
+      GraphLock::Wait(&workSignal_);
       continue;
     }
     Node* node = SelectNext();

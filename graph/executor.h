@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/graph_lock.h"
 #include "graph/ready_queue.h"
 
 namespace bootcrank {
@@ -48,9 +49,9 @@ class Executor {
   // the graph caches), so the graph must be complete.
   void Enqueue(Node* node);
 
-  // The ready node to run next, removed from the queue.
-  // REQUIRES: GraphLock held and the queue not empty.
-  Node* SelectNext();
+  // The ready node to run next, removed from the queue. The queue must not
+  // be empty.
+  Node* SelectNext() REQUIRES(graphLock);
 
  private:
   // What each worker thread receives; the index is informational only.
@@ -65,12 +66,12 @@ class Executor {
   // Sets the stop flag, wakes and joins every worker in creation order.
   void StopAndJoin();
 
-  pthread_cond_t workSignal_;                    // waited on with GraphLock
-  ReadyQueue ready_;                             // GUARDED_BY(GraphLock)
-  std::vector<std::unique_ptr<Worker>> workers_; // GUARDED_BY(GraphLock)
-  bool stop_ = false;                            // GUARDED_BY(GraphLock)
+  pthread_cond_t workSignal_;  // waited on with GraphLock
+  ReadyQueue ready_ GUARDED_BY(graphLock);
+  std::vector<std::unique_ptr<Worker>> workers_ GUARDED_BY(graphLock);
+  bool stop_ GUARDED_BY(graphLock) = false;
   bool randomize_;
-  uint64_t nextSequence_ = 0;                    // GUARDED_BY(GraphLock)
+  uint64_t nextSequence_ GUARDED_BY(graphLock) = 0;
 };
 
 // The start run: ScheduleStart for every plugin in list order, then

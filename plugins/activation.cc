@@ -16,9 +16,9 @@ namespace bootcrank {
 namespace {
 
 // Whether a host profile exists; looked up once per process by the first
-// activation that needs it. GUARDED_BY(GraphLock).
-bool hostProfileKnown = false;
-bool hostProfileAvailable = false;
+// activation that needs it, which several workers may ask for at once.
+bool hostProfileKnown GUARDED_BY(graphLock) = false;
+bool hostProfileAvailable GUARDED_BY(graphLock) = false;
 
 bool Exists(const std::string& path) {
   struct stat st;
