@@ -59,7 +59,6 @@ class PriorityBarrier : public InitBarrier {
   uint32_t priority_;
 };
 
-
 }  // namespace bootcrank
 
 #endif  // BOOTCRANK_GRAPH_BARRIER_H_

@@ -38,10 +38,11 @@ std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& 
 
 // Which edge of a cycle to drop: index i stands for "cycle[i] depends on
 // cycle[i + 1]" (the last node on the first). A plugin's requirement of a
-// barrier (a node that is not a barrier, waiting for one) is preferred, the last one on the path: dropping it leaves every
-// barrier's providers in place, whereas dropping a barrier's edge to its
-// only provider would make the barrier report a missing provider as well.
-// Without one, the edge that closed the cycle goes.
+// barrier (a node that is not a barrier, waiting for one) is preferred, the
+// last one on the path: dropping it leaves every barrier's providers in
+// place, whereas dropping a barrier's edge to its only provider would make
+// the barrier report a missing provider as well. Without one, the edge that
+// closed the cycle goes.
 size_t EdgeToDrop(const std::vector<Node*>& cycle) {
   for (size_t i = cycle.size(); i-- > 0;) {
     Node* waiting = cycle[i];
@@ -57,9 +58,9 @@ size_t EdgeToDrop(const std::vector<Node*>& cycle) {
 void ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
   std::string text = "Bootcrank dependency error: dependency cycle ";
   for (Node* node : cycle) text += "\"" + node->Name() + "\" -> ";
-  text += "\"" + cycle.front()->Name() + "\" (each node depends on the next); dropping the "
-          "dependency of \"" + cycle[dropped]->Name() + "\" on \"" +
-          cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
+  text += "\"" + cycle.front()->Name() +
+          "\" (each node depends on the next); dropping the dependency of \"" +
+          cycle[dropped]->Name() + "\" on \"" + cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
   HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
   Log_Level(kLogWarning, "%s\n", text.c_str());
 }

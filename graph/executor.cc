@@ -20,8 +20,7 @@ int StartPosixThread(pthread_t* thread, void* (*routine)(void*), void* arg) {
 Executor::Executor(int32_t threadCount, bool randomize)
     : Executor(threadCount, randomize, StartPosixThread) {}
 
-Executor::Executor(int32_t threadCount, bool randomize,
-                   const ThreadStarter& startThread)
+Executor::Executor(int32_t threadCount, bool randomize, const ThreadStarter& startThread)
     : randomize_(randomize) {
   if (pthread_cond_init(&workSignal_, nullptr) != 0) {
     throw Exception("Condition variable for Executor could not be initialized");
@@ -31,9 +30,8 @@ Executor::Executor(int32_t threadCount, bool randomize,
     if (startThread(&worker->thread, &Executor::WorkerMain, worker.get()) != 0) {
       StopAndJoin();
       pthread_cond_destroy(&workSignal_);
-      throw Exception("Could not create enough execution threads. (" +
-                      std::to_string(i) + " created, " +
-                      std::to_string(threadCount) + "requested)");
+      throw Exception("Could not create enough execution threads. (" + std::to_string(i) +
+                      " created, " + std::to_string(threadCount) + "requested)");
     }
     GraphLockHolder lock;
     workers_.push_back(std::move(worker));
@@ -61,8 +59,8 @@ void Executor::Enqueue(Node* node) {
   GraphLockHolder lock;
   // A start run prefers the node on which the longest chain of dependents
   // waits; a stop run the one with the longest chain of dependencies.
-  int32_t depth = node->State() == NodeState::StartQueued ? node->DependentDepth()
-                                                          : node->DependencyDepth();
+  int32_t depth =
+      node->State() == NodeState::StartQueued ? node->DependentDepth() : node->DependencyDepth();
   node->queueSequence = nextSequence_++;
   ready_.Push(node, node->ExecutionClass(), depth, node->queueSequence);
   pthread_cond_broadcast(&workSignal_);

@@ -29,8 +29,7 @@ class Executor {
  public:
   // Starts one worker thread running routine(arg) and stores its handle, as
   // pthread_create with default attributes does; returns 0 or an error number.
-  using ThreadStarter =
-      std::function<int(pthread_t* thread, void* (*routine)(void*), void* arg)>;
+  using ThreadStarter = std::function<int(pthread_t* thread, void* (*routine)(void*), void* arg)>;
 
   // Starts `threadCount` workers (none when below 1). Throws Exception when
   // the work signal cannot be set up or a worker cannot be created (after

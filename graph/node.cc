@@ -120,8 +120,7 @@ void Node::Schedule(Executor* executor, Direction direction) {
   enter(this);
   while (!stack.empty()) {
     Frame& top = stack.back();
-    const std::vector<Node*>& edges =
-        forward ? top.node->dependencies_ : top.node->dependents_;
+    const std::vector<Node*>& edges = forward ? top.node->dependencies_ : top.node->dependents_;
     if (top.next < edges.size()) {
       Node* neighbour = edges[top.next++];
       if (neighbour->state_ == NodeState::Idle) {
@@ -209,8 +208,7 @@ int32_t Node::Depth(Direction direction) {
   stack.push_back(Frame{this, 0, -1});
   while (!stack.empty()) {
     Frame& top = stack.back();
-    const std::vector<Node*>& edges =
-        forward ? top.node->dependencies_ : top.node->dependents_;
+    const std::vector<Node*>& edges = forward ? top.node->dependencies_ : top.node->dependents_;
     if (top.next < edges.size()) {
       Node* neighbour = edges[top.next++];
       int32_t d = depthOf(neighbour);

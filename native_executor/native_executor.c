@@ -19,8 +19,8 @@
 #include <bootcrank/native_plugin.h>
 
 static int Fail(const char *plugin, const char *what, const char *detail) {
-  fprintf(stderr, "nativeExecutor: %s: %s%s%s\n", plugin, what,
-          detail ? ": " : "", detail ? detail : "");
+  fprintf(stderr, "nativeExecutor: %s: %s%s%s\n", plugin, what, detail ? ": " : "",
+          detail ? detail : "");
   return EXIT_FAILURE;
 }
 

@@ -62,12 +62,10 @@ void Plugin::Activate(Executor*) {
     Log_Level(kLogError, "Method invocation failed: %s\n", e.what());
     error = e.what();
   } catch (const std::exception& e) {
-    Log_Level(kLogError, "unhandled exception whilst processing %s: %s\n", name,
-              e.what());
+    Log_Level(kLogError, "unhandled exception whilst processing %s: %s\n", name, e.what());
     error = e.what();
   } catch (...) {
-    Log_Level(kLogError, "ignoring unknown exception whilst processing %s ...\n",
-              name);
+    Log_Level(kLogError, "ignoring unknown exception whilst processing %s ...\n", name);
     error = "unknown exception";
   }
   activationEnd = TimeValue::Now();

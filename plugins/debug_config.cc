@@ -25,8 +25,7 @@ std::vector<std::string> SplitBarrierList(const std::string& field) {
 }
 
 void LogMalformed(int lineNumber, const std::string& line) {
-  Log_Level(kLogInfo, "ignoring malformed debug entry at line %d: %s\n", lineNumber,
-            line.c_str());
+  Log_Level(kLogInfo, "ignoring malformed debug entry at line %d: %s\n", lineNumber, line.c_str());
 }
 
 // ReadDebugEntries(in), also appending the malformed lines to `malformed`
@@ -46,8 +45,8 @@ std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
       if (malformed != nullptr) malformed->push_back({lineNumber, line});
       continue;
     }
-    entries.push_back(DebugEntry{fields[0], SplitBarrierList(fields[1]),
-                                 SplitBarrierList(fields[2]), fields[3]});
+    entries.push_back(
+        DebugEntry{fields[0], SplitBarrierList(fields[1]), SplitBarrierList(fields[2]), fields[3]});
   }
   return entries;
 }

@@ -85,8 +85,8 @@ std::string SanitisedRunOnceKey(const std::string& key) {
   // nothing, written as a loop: a regex library pulls ICU into the program's
   // start-up for this one character class.
   auto safe = [](unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '+';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '+';
   };
   std::string result;
   for (char c : key) {
@@ -144,8 +144,8 @@ void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::stri
 
 void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
-                const std::vector<std::string>& disabledPlugins,
-                std::set<std::string>& runOnceSet, const Settings& settings) {
+                const std::vector<std::string>& disabledPlugins, std::set<std::string>& runOnceSet,
+                const Settings& settings) {
   DebugEntryCache debugEntries;
   LoadPluginWith(graph, debugEntries, fileName, runList, bootFlags, disabledPlugins, runOnceSet,
                  settings);
@@ -163,8 +163,7 @@ void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
     return;
   }
   const std::vector<DebugEntry>& entries = debugEntries.Read();
-  for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end;
-       ++it) {
+  for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end; ++it) {
     LoadPluginWith(graph, debugEntries, it->path().filename().string(), runList, bootFlags,
                    settings.disabledPlugins, runOnceSet, settings);
   }

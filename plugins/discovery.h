@@ -39,8 +39,8 @@ namespace bootcrank {
 // cannot be loaded; an error of the debug injection reader propagates.
 void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
-                const std::vector<std::string>& disabledPlugins,
-                std::set<std::string>& runOnceSet, const Settings& settings);
+                const std::vector<std::string>& disabledPlugins, std::set<std::string>& runOnceSet,
+                const Settings& settings);
 
 // The whole discovery. With no `pluginNames`: every entry of the plugin
 // directory in the order the directory yields them (any type), then one
@@ -49,9 +49,8 @@ void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
 // opening or reading the directory, and of the debug injection reader,
 // propagate.
 void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
-                     const std::set<std::string>& bootFlags,
-                     std::set<std::string>& runOnceSet, Settings& settings,
-                     RunList& runList);
+                     const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
+                     Settings& settings, RunList& runList);
 
 }  // namespace bootcrank
 

@@ -32,9 +32,7 @@ JSONPlugin::JSONPlugin(Graph& graph, const std::string& name, const std::string&
 
 void JSONPlugin::Start() { RunCliCommands("start", Name(), startCommands); }
 
-bool JSONPlugin::UsesHostProfile() {
-  return apiVersion >= 2 && !hostProfileCommands.empty();
-}
+bool JSONPlugin::UsesHostProfile() { return apiVersion >= 2 && !hostProfileCommands.empty(); }
 
 void JSONPlugin::ApplyHostProfile() {
   if (apiVersion < 2) {
@@ -43,8 +41,7 @@ void JSONPlugin::ApplyHostProfile() {
   RunCliCommands("apply_host_profile", Name(), hostProfileCommands);
 }
 
-void JSONPlugin::RunCliCommands(const std::string& method,
-                                const std::string& name,
+void JSONPlugin::RunCliCommands(const std::string& method, const std::string& name,
                                 const std::vector<std::string>& commands) {
   if (commands.empty()) return;
   int failures = 0;

@@ -41,9 +41,7 @@ class JSONPlugin : public Plugin {
                              const std::vector<std::string>& commands);
 
   const std::vector<std::string>& StartCommands() const { return startCommands; }
-  const std::vector<std::string>& HostProfileCommands() const {
-    return hostProfileCommands;
-  }
+  const std::vector<std::string>& HostProfileCommands() const { return hostProfileCommands; }
 
  private:
   std::vector<std::string> startCommands;

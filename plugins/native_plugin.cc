@@ -35,13 +35,12 @@ class LibraryHandle {
 };
 
 // The address of `symbol`; a symbol whose value is null is not an error.
-const void* LookUp(const LibraryHandle& library, const char* symbol,
-                   const std::string& path) {
+const void* LookUp(const LibraryHandle& library, const char* symbol, const std::string& path) {
   dlerror();
   void* address = dlsym(library.get(), symbol);
   if (const char* error = dlerror()) {
-    throw Exception(std::string("Failed loading symbol: ") + symbol +
-                    " Located at: " + path + " Reason: " + error);
+    throw Exception(std::string("Failed loading symbol: ") + symbol + " Located at: " + path +
+                    " Reason: " + error);
   }
   return address;
 }
@@ -76,13 +75,10 @@ NativePlugin::NativePlugin(Graph& graph, const std::string& name, const std::str
   }
   LibraryHandle library(handle);
 
-  auto* operations = static_cast<const bootcrank_operations*>(
-      LookUp(library, "operations", path));
-  auto* metadata = static_cast<const bootcrank_metadata*>(
-      LookUp(library, "metadata", path));
+  auto* operations = static_cast<const bootcrank_operations*>(LookUp(library, "operations", path));
+  auto* metadata = static_cast<const bootcrank_metadata*>(LookUp(library, "metadata", path));
 
-  hasHostProfileEntry =
-      operations != nullptr && operations->apply_host_profile != nullptr;
+  hasHostProfileEntry = operations != nullptr && operations->apply_host_profile != nullptr;
 
   // A metadata symbol of value null declares no version at all.
   uint32_t version = metadata != nullptr ? metadata->version : 0;
@@ -115,9 +111,7 @@ NativePlugin::NativePlugin(Graph& graph, const std::string& name, const std::str
 
 void NativePlugin::Start() { RunNativeMethod("start", Name(), libraryPath); }
 
-bool NativePlugin::UsesHostProfile() {
-  return apiVersion >= 2 && hasHostProfileEntry;
-}
+bool NativePlugin::UsesHostProfile() { return apiVersion >= 2 && hasHostProfileEntry; }
 
 void NativePlugin::ApplyHostProfile() {
   if (!UsesHostProfile()) {
@@ -126,37 +120,32 @@ void NativePlugin::ApplyHostProfile() {
   RunNativeMethod("apply_host_profile", Name(), libraryPath);
 }
 
-void NativePlugin::RunNativeMethod(const std::string& method,
-                                   const std::string& name,
+void NativePlugin::RunNativeMethod(const std::string& method, const std::string& name,
                                    const std::string& libraryPath) {
   const std::string program = host::HostPath(kExecutorProgram);
-  std::vector<char*> argv = {const_cast<char*>(program.c_str()),
-                             const_cast<char*>(libraryPath.c_str()),
-                             const_cast<char*>(name.c_str()),
-                             const_cast<char*>(method.c_str()), nullptr};
+  std::vector<char*> argv = {
+      const_cast<char*>(program.c_str()), const_cast<char*>(libraryPath.c_str()),
+      const_cast<char*>(name.c_str()), const_cast<char*>(method.c_str()), nullptr};
   char* envp[] = {nullptr};
 
   HvkuserCompat_SpawnFileActions actions;
   HvkuserStatus status = HvkuserCompat_SpawnFileActionsInit(&actions, 3);
   if (status != 0) {
-    throw MethodFailedException(
-        method, name, "failed to init file actions: " + StatusText(status));
+    throw MethodFailedException(method, name, "failed to init file actions: " + StatusText(status));
   }
   for (int fd = 0; fd <= 2; ++fd) {
     status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, fd, fd);
     if (status != 0) {
       HvkuserCompat_SpawnFileActionsDestroy(&actions);
-      throw MethodFailedException(
-          method, name, "failed to add dup2 file actions" + StatusText(status));
+      throw MethodFailedException(method, name,
+                                  "failed to add dup2 file actions" + StatusText(status));
     }
   }
   pid_t pid = -1;
-  status = HvkuserCompat_Spawn(&pid, program.c_str(), &actions, nullptr,
-                               argv.data(), envp);
+  status = HvkuserCompat_Spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
   HvkuserCompat_SpawnFileActionsDestroy(&actions);
   if (status != 0) {
-    throw MethodFailedException(method, name,
-                                "failed to spawn: " + StatusText(status));
+    throw MethodFailedException(method, name, "failed to spawn: " + StatusText(status));
   }
 
   int waitStatus = 0;
@@ -169,14 +158,12 @@ void NativePlugin::RunNativeMethod(const std::string& method,
   }
   if (WIFEXITED(waitStatus)) {
     if (WEXITSTATUS(waitStatus) == 0) return;
-    throw MethodFailedException(
-        method, name,
-        "exited with code " + std::to_string(WEXITSTATUS(waitStatus)));
+    throw MethodFailedException(method, name,
+                                "exited with code " + std::to_string(WEXITSTATUS(waitStatus)));
   }
   if (WIFSIGNALED(waitStatus)) {
-    throw MethodFailedException(
-        method, name,
-        "exited with signal: " + std::to_string(WTERMSIG(waitStatus)));
+    throw MethodFailedException(method, name,
+                                "exited with signal: " + std::to_string(WTERMSIG(waitStatus)));
   }
   throw MethodFailedException(method, name, "exited: <unknown failure>");
 }

@@ -37,8 +37,7 @@ bool PathExists(const std::string& path) {
 }
 
 // Runs `program` with one argument through SpawnAndWait.
-void RunProgram(const std::string& program, const char* argument,
-                const Settings& settings) {
+void RunProgram(const std::string& program, const char* argument, const Settings& settings) {
   std::string path = program;
   std::string arg = argument;
   char* argv[] = {&path[0], &arg[0], nullptr};
@@ -114,7 +113,8 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
     BuildRunList(settings, line, run);
     settings.threadCount = ChooseThreadCount(settings, run.runList.size());
     if (line.dump) {
-      ok = DumpDependencyTree(run.graph, AsNodes(run.runList), line.dumpToFile ? &line.dumpPath : nullptr);
+      ok = DumpDependencyTree(run.graph, AsNodes(run.runList),
+                              line.dumpToFile ? &line.dumpPath : nullptr);
     } else {
       RunGraph(settings, line, run);
       ok = true;
@@ -152,8 +152,7 @@ void ReloadSyslogDaemon() {
   }
 }
 
-bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run,
-               bool ok) {
+bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run, bool ok) {
   if (!settings.invoke && !line.daemon) {
     WriteProfilingLog(run.start, run.end, run.uptimeSeconds, run.runList, settings);
   } else if (line.daemon) {

@@ -60,7 +60,9 @@ pid_t StartExecutorProgram() {
     status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, fd, fd);
   }
   pid_t child = -1;
-  if (status == 0) status = HvkuserCompat_Spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  if (status == 0) {
+    status = HvkuserCompat_Spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  }
   HvkuserCompat_SpawnFileActionsDestroy(&actions);
   if (status == 0) return child;
   if (status == EAGAIN || status == ENOMEM) throw Exception("Failed to fork" + ErrorText(status));
@@ -87,8 +89,7 @@ HvcliExecutor::~HvcliExecutor() = default;
 int HvcliExecutor::Connect(bool logFailure) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    Log_Level(kLogError, "Failed creating bootcrank client socket %s\n",
-              ErrorText(errno).c_str());
+    Log_Level(kLogError, "Failed creating bootcrank client socket %s\n", ErrorText(errno).c_str());
     return -1;
   }
   sockaddr_un address;
