@@ -1,7 +1,7 @@
-// Code that forgets GraphLock, one mistake per FORGET value, compiled (not
-// run) by the lock_rules tests with the build's own warning options: clang
-// must name each mistake. FORGET=none is the same code with the lock held,
-// which must compile without a word.
+// Code that forgets GraphLock, one mistake per FORGET_<case> macro, compiled
+// (not run) by the lock_rules tests with the build's own warning options:
+// clang must name each mistake. FORGET_none is the same code with the lock
+// held, which must compile without a word.
 #include <pthread.h>
 
 #include "base/graph_lock.h"
