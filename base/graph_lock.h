@@ -41,6 +41,15 @@ class GraphLock {
   static pthread_mutex_t* Native() { return graphLock.Native(); }
   static void Lock() ACQUIRE(graphLock) { graphLock.Lock(); }
   static void Unlock() RELEASE(graphLock) { graphLock.Unlock(); }
+  // Waits on `condition` with the lock as its mutex: releases the lock while
+  // waiting and holds it again on return. The analysis cannot see the release
+  // inside pthread_cond_wait, but held on entry and held on return is all a
+  // caller may rely on, so REQUIRES describes the wait exactly. The caller
+  // holds the lock once (a recursive hold would stay held while waiting) and
+  // re-checks its condition after every return.
+  static void Wait(pthread_cond_t* condition) REQUIRES(graphLock) {
+    pthread_cond_wait(condition, graphLock.Native());
+  }
 };
 
 // Holds GraphLock for a scope.

@@ -9,7 +9,7 @@ namespace bootcrank {
 Settings::Settings() : randomSeed(static_cast<int64_t>(time(nullptr))) {}
 
 Settings& Settings::Instance() {
-  static Settings* instance = nullptr;
+  static Settings* instance GUARDED_BY(graphLock) = nullptr;
   GraphLockHolder lock;
   if (instance == nullptr) instance = new Settings();
   return *instance;

@@ -94,8 +94,7 @@ Dispatcher::~Dispatcher() {
 }
 
 int Dispatcher::AddCommand(hvcli_registry* registry, const char* path,
-                           const char* const* parameters, hvcli_handler handler,
-                           void* context) {
+                           const char* const* parameters, hvcli_handler handler, void* context) {
   Registry* self = reinterpret_cast<Registry*>(registry);
   if (self == nullptr || !self->loading || handler == nullptr || !WellFormedPath(path)) {
     return -1;
@@ -141,8 +140,8 @@ void Dispatcher::LoadExtension(const std::string& file) {
     Log_Level(kLogWarning, "unable to load CLI extension %s: %s\n", file.c_str(), dlerror());
     return;
   }
-  auto registerFunction = reinterpret_cast<hvcli_register_function>(
-      dlsym(library, HVCLI_EXTENSION_REGISTER_SYMBOL));
+  auto registerFunction =
+      reinterpret_cast<hvcli_register_function>(dlsym(library, HVCLI_EXTENSION_REGISTER_SYMBOL));
   if (registerFunction == nullptr) {
     Log_Level(kLogWarning, "unable to load CLI extension %s: no function %s\n", file.c_str(),
               HVCLI_EXTENSION_REGISTER_SYMBOL);
@@ -190,8 +189,7 @@ void Dispatcher::ExecuteCommand(std::shared_ptr<CommandInput> input,
   for (const auto& parameter : input->GetParameters()) {
     if (std::find(command.parameters.begin(), command.parameters.end(), parameter.first) ==
         command.parameters.end()) {
-      output->AddError("Unknown parameter --" + parameter.first + " for command '" + path +
-                       "'");
+      output->AddError("Unknown parameter --" + parameter.first + " for command '" + path + "'");
       complete = false;
     }
   }

@@ -38,8 +38,7 @@ class Dispatcher {
   // Runs the command that `input` names. Every failure, including an unknown
   // command path, a missing or unknown parameter and an exception from the
   // command, becomes an error in `output`.
-  void ExecuteCommand(std::shared_ptr<CommandInput> input,
-                      std::shared_ptr<CommandOutput> output);
+  void ExecuteCommand(std::shared_ptr<CommandInput> input, std::shared_ptr<CommandOutput> output);
 
   // The directories added, in order, including those that failed.
   const std::vector<std::string>& GetExternalDirectories() const { return directories_; }
@@ -53,9 +52,8 @@ class Dispatcher {
     void* context;
   };
   struct Registry;  // what an extension's hvcli_host::registry points at
-  static int AddCommand(hvcli_registry* registry, const char* path,
-                        const char* const* parameters, hvcli_handler handler,
-                        void* context);
+  static int AddCommand(hvcli_registry* registry, const char* path, const char* const* parameters,
+                        hvcli_handler handler, void* context);
   void LoadExtension(const std::string& file);
 
   std::map<std::string, Command> commands_;

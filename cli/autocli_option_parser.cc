@@ -78,8 +78,8 @@ bool OptionParser::ParseString(const std::string& line) {
       continue;
     }
     size_t equals = word.text.find('=');
-    std::string name = word.text.substr(2, equals == std::string::npos ? std::string::npos
-                                                                         : equals - 2);
+    std::string name =
+        word.text.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     if (name.empty()) {
       errors_.push_back("Option without a name: '" + word.text + "'");
       continue;

@@ -26,7 +26,8 @@ class OptionParser {
 
   // Parses `line`, replacing what an earlier call found. True when the line
   // parsed and there is nothing to run: it is blank, or it asks for --help.
-  // Options without a command path (other than --help) are an error. False otherwise, including when it has parse errors.
+  // Options without a command path (other than --help) are an error. False
+  // otherwise, including when it has parse errors.
   bool ParseString(const std::string& line);
 
   // One text per problem, in the order found; empty when the line parsed.

@@ -118,8 +118,7 @@ void HandleControlConnection(void* clientData) {
     received = recv(connection, buffer, kLargestRequest, 0);
   } while (received < 0 && errno == EINTR);
   if (received < 0) {
-    Log_Level(kLogWarning, "Failed to read message from socket - %s\n\n",
-              ErrorText(errno).c_str());
+    Log_Level(kLogWarning, "Failed to read message from socket - %s\n\n", ErrorText(errno).c_str());
     close(connection);
     return;
   }
@@ -129,8 +128,7 @@ void HandleControlConnection(void* clientData) {
     Log_Level(kLogInfo, "Bootcrank executor signalled to stop\n");
     executorExitRequested = true;
     Poll_NotifyChange(POLL_CS_MAIN);
-    Poll_CallbackRemove(POLL_CS_MAIN, kPollFlags, HandleControlConnection, clientData,
-                        POLL_DEVICE);
+    Poll_CallbackRemove(POLL_CS_MAIN, kPollFlags, HandleControlConnection, clientData, POLL_DEVICE);
     // Refuse new connections before the stopping client sees its connection
     // close: a Reset right after Stop must find no executor here and start
     // one, instead of queueing on a socket that is never served again.
@@ -158,9 +156,8 @@ int OpenControlSocket() {
   const std::string path = cli::ControlSocketPath();
   sockaddr_un address;
   if (!cli::ControlSocketAddress(path, &address)) {
-    throw Exception("Executor control socket path is too long (" +
-                    std::to_string(path.size()) + " bytes, at most " +
-                    std::to_string(cli::kMaxControlSocketPath) + "): " + path);
+    throw Exception("Executor control socket path is too long (" + std::to_string(path.size()) +
+                    " bytes, at most " + std::to_string(cli::kMaxControlSocketPath) + "): " + path);
   }
   int controlSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (controlSocket < 0) {

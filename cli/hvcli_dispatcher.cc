@@ -81,8 +81,7 @@ void DispatchCommand(const std::string& commandLine) {
 
   if (output->HasError()) {
     for (const std::string& error : output->GetErrors()) {
-      Log_Level(kLogError, "execution of '%s' failed : %s\n", commandLine.c_str(),
-                error.c_str());
+      Log_Level(kLogError, "execution of '%s' failed : %s\n", commandLine.c_str(), error.c_str());
     }
     throw Exception("execution of '" + commandLine + "' failed");
   }

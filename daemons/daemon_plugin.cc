@@ -13,8 +13,7 @@
 
 namespace bootcrank {
 
-DaemonPlugin::DaemonPlugin(const std::string& name, uint32_t priority,
-                           uint32_t executionClass)
+DaemonPlugin::DaemonPlugin(const std::string& name, uint32_t priority, uint32_t executionClass)
     : Plugin(name, executionClass), priority(priority) {}
 
 DaemonPlugin::~DaemonPlugin() = default;
@@ -31,8 +30,7 @@ void DaemonPlugin::Start() {
   try {
     ExecuteWithTimeout(Command(kStartOperation));
   } catch (const std::exception& e) {
-    Log_Level(kLogWarning, "Bootcrank failed to start: %s reason: %s\n", Name().c_str(),
-              e.what());
+    Log_Level(kLogWarning, "Bootcrank failed to start: %s reason: %s\n", Name().c_str(), e.what());
     throw MethodFailedException("start", Name(), e.what());
   }
   Log_Level(kLogInfo, "%s started.\n", Name().c_str());
@@ -42,8 +40,7 @@ void DaemonPlugin::Stop() {
   try {
     ExecuteWithTimeout(Command(kStopOperation));
   } catch (const std::exception& e) {
-    Log_Level(kLogWarning, "Bootcrank failed to stop: %s reason: %s\n", Name().c_str(),
-              e.what());
+    Log_Level(kLogWarning, "Bootcrank failed to stop: %s reason: %s\n", Name().c_str(), e.what());
     throw;
   }
   Log_Level(kLogInfo, "%s stopped.\n", Name().c_str());

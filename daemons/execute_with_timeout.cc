@@ -37,8 +37,7 @@ void SleepOnePollInterval() {
 
 // Watches `pid` for `polls` intervals; returns the error text, empty for
 // success. `timedOut` tells whether the watch period ended first.
-std::string Watch(pid_t pid, uint32_t polls, const std::string& commandLine,
-                  bool* timedOut) {
+std::string Watch(pid_t pid, uint32_t polls, const std::string& commandLine, bool* timedOut) {
   const std::string prefix = "Execution of command: " + commandLine;
   *timedOut = false;
   for (;;) {
@@ -62,8 +61,7 @@ std::string Watch(pid_t pid, uint32_t polls, const std::string& commandLine,
     }
     if (WIFEXITED(status)) {
       int code = WEXITSTATUS(status);
-      return code == 0 ? std::string()
-                       : prefix + " failed with status: " + std::to_string(code);
+      return code == 0 ? std::string() : prefix + " failed with status: " + std::to_string(code);
     }
     return prefix + " failed <unknown_error>";
   }
@@ -110,21 +108,20 @@ void ExecuteWithTimeout(const std::string& commandLine) {
 
   const Settings& settings = Settings::Instance();
   char* noEnvironment[] = {nullptr};
-  char* const* environment =
-      settings.environment != nullptr ? settings.environment : noEnvironment;
+  char* const* environment = settings.environment != nullptr ? settings.environment : noEnvironment;
 
   int32_t descriptors[3] = {null, null, log};
   int32_t pid = -1;
   host::ForkExecOptions options = {3, userId, groupId, 0, &pid};
   std::string error;
-  int status = host::ForkExec(program.c_str(), argv.data(), environment, root,
-                              descriptors, &options);
+  int status =
+      host::ForkExec(program.c_str(), argv.data(), environment, root, descriptors, &options);
   if (status != 0) {
     error = "failed to ForkExec '" + commandLine + "' : " + ErrorText(status);
   } else {
     bool timedOut = false;
-    error = Watch(pid, WatchPollCount(settings.daemonWait, settings.daemonWaitTimeout),
-                  commandLine, &timedOut);
+    error = Watch(pid, WatchPollCount(settings.daemonWait, settings.daemonWaitTimeout), commandLine,
+                  &timedOut);
     // A process still running is left alone: no signal, no further wait.
     if (timedOut && settings.daemonWait) {
       error = "Execution of command: '" + commandLine + "' timed out.";

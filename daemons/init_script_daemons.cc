@@ -64,10 +64,9 @@ InitScriptListing ParseInitScriptListing(std::istream& in) {
       listing.malformed.push_back(line);
     }
   }
-  std::stable_sort(listing.entries.begin(), listing.entries.end(),
-                   [](const InitScriptEntry& a, const InitScriptEntry& b) {
-                     return a.priority < b.priority;
-                   });
+  std::stable_sort(
+      listing.entries.begin(), listing.entries.end(),
+      [](const InitScriptEntry& a, const InitScriptEntry& b) { return a.priority < b.priority; });
   return listing;
 }
 

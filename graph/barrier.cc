@@ -8,14 +8,12 @@
 
 namespace bootcrank {
 
-
 InitBarrier::InitBarrier(const std::string& name) : Node(name, 1) {}
 
 std::string InitBarrier::DotAttributes() const { return " shape=box"; }
 
 std::string InitBarrier::MissingProviderMessage() const {
-  std::string text = "Bootcrank dependency error: Initialization barrier \"" +
-                     Name() +
+  std::string text = "Bootcrank dependency error: Initialization barrier \"" + Name() +
                      "\" is not provided by any plugin but the following "
                      "plugins require it: ";
   const char* separator = "";

@@ -32,8 +32,7 @@ class InitBarrier : public Node {
   std::string DotAttributes() const override;  // " shape=box"
 
   // The dependency-error text for this barrier and its current dependents.
-  // REQUIRES: GraphLock held.
-  std::string MissingProviderMessage() const;
+  std::string MissingProviderMessage() const REQUIRES(graphLock);
 };
 
 class PriorityBarrier : public InitBarrier {
@@ -59,7 +58,6 @@ class PriorityBarrier : public InitBarrier {
   Graph* graph_;  // the owner, which keeps the levels
   uint32_t priority_;
 };
-
 
 }  // namespace bootcrank
 

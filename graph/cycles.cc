@@ -19,8 +19,9 @@ namespace {
 
 // Every node connected to the run list or a registered barrier, following
 // edges in both directions, in a deterministic order: seeds first (run list,
-// then barriers by name), then breadth first. REQUIRES: GraphLock held.
-std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& runList) {
+// then barriers by name), then breadth first.
+std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& runList)
+    REQUIRES(graphLock) {
   std::vector<Node*> nodes(runList.begin(), runList.end());
   for (InitBarrier* barrier : graph.AllBarriers()) nodes.push_back(barrier);
   std::unordered_set<Node*> seen;
@@ -38,10 +39,11 @@ std::vector<Node*> ConnectedNodes(const Graph& graph, const std::vector<Node*>& 
 
 // Which edge of a cycle to drop: index i stands for "cycle[i] depends on
 // cycle[i + 1]" (the last node on the first). A plugin's requirement of a
-// barrier (a node that is not a barrier, waiting for one) is preferred, the last one on the path: dropping it leaves every
-// barrier's providers in place, whereas dropping a barrier's edge to its
-// only provider would make the barrier report a missing provider as well.
-// Without one, the edge that closed the cycle goes.
+// barrier (a node that is not a barrier, waiting for one) is preferred, the
+// last one on the path: dropping it leaves every barrier's providers in
+// place, whereas dropping a barrier's edge to its only provider would make
+// the barrier report a missing provider as well. Without one, the edge that
+// closed the cycle goes.
 size_t EdgeToDrop(const std::vector<Node*>& cycle) {
   for (size_t i = cycle.size(); i-- > 0;) {
     Node* waiting = cycle[i];
@@ -74,9 +76,10 @@ CycleReport ReportCycle(const std::vector<Node*>& cycle, size_t dropped) {
   if (shown < cycle.size()) {
     text += "\u2026 and " + std::to_string(cycle.size() - shown) + " more -> ";
   }
-  text += "\"" + cycle.front()->Name() + "\" (each node depends on the next); dropping the "
-          "dependency of \"" + cycle[dropped]->Name() + "\" on \"" +
-          cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
+  text += "\"" + cycle.front()->Name() +
+          "\" (each node depends on the next); dropping the "
+          "dependency of \"" +
+          cycle[dropped]->Name() + "\" on \"" + cycle[(dropped + 1) % cycle.size()]->Name() + "\"";
   HvkCtl::System::SystemInfoImpl().SetSystemAlert(text);
   Log_Level(kLogWarning, "%s\n", text.c_str());
   return report;

@@ -38,7 +38,8 @@ struct CycleReport {
   std::string droppedFrom;         // the node that lost a dependency ...
   std::string droppedTo;           // ... on this one
 };
-std::vector<CycleReport> BreakDependencyCycles(const Graph& graph, const std::vector<Node*>& runList);
+std::vector<CycleReport> BreakDependencyCycles(const Graph& graph,
+                                               const std::vector<Node*>& runList);
 
 }  // namespace bootcrank
 

@@ -21,8 +21,7 @@ int StartPosixThread(pthread_t* thread, void* (*routine)(void*), void* arg) {
 Executor::Executor(int32_t threadCount, bool randomize)
     : Executor(threadCount, randomize, StartPosixThread) {}
 
-Executor::Executor(int32_t threadCount, bool randomize,
-                   const ThreadStarter& startThread)
+Executor::Executor(int32_t threadCount, bool randomize, const ThreadStarter& startThread)
     : randomize_(randomize) {
   if (pthread_cond_init(&workSignal_, nullptr) != 0) {
     throw Exception("Condition variable for Executor could not be initialized");
@@ -32,9 +31,8 @@ Executor::Executor(int32_t threadCount, bool randomize,
     if (startThread(&worker->thread, &Executor::WorkerMain, worker.get()) != 0) {
       StopAndJoin();
       pthread_cond_destroy(&workSignal_);
-      throw Exception("Could not create enough execution threads. (" +
-                      std::to_string(workers_.size()) + " created, " +
-                      std::to_string(threadCount) + "requested)");
+      throw Exception("Could not create enough execution threads. (" + std::to_string(i) +
+                      " created, " + std::to_string(threadCount) + "requested)");
     }
     GraphLockHolder lock;
     workers_.push_back(std::move(worker));
@@ -47,24 +45,23 @@ Executor::~Executor() {
 }
 
 void Executor::StopAndJoin() {
+  std::vector<pthread_t> threads;
   {
     GraphLockHolder lock;
     stop_ = true;
     pthread_cond_broadcast(&workSignal_);
+    for (const std::unique_ptr<Worker>& worker : workers_) threads.push_back(worker->thread);
   }
-  // Only this thread changes the list once the workers exist, and joining
-  // must not hold GraphLock: a worker needs it to finish its node.
-  for (const std::unique_ptr<Worker>& worker : workers_) {
-    pthread_join(worker->thread, nullptr);
-  }
+  // Joining must not hold GraphLock: a worker needs it to finish its node.
+  for (pthread_t thread : threads) pthread_join(thread, nullptr);
 }
 
 void Executor::Enqueue(Node* node) {
   GraphLockHolder lock;
   // A start run prefers the node on which the longest chain of dependents
   // waits; a stop run the one with the longest chain of dependencies.
-  int32_t depth = node->State() == NodeState::StartQueued ? node->DependentDepth()
-                                                          : node->DependencyDepth();
+  int32_t depth =
+      node->State() == NodeState::StartQueued ? node->DependentDepth() : node->DependencyDepth();
   node->queueSequence = nextSequence_++;
   node->times.ready = TimeValue::Now();
   ready_.Push(node, node->ExecutionClass(), depth, node->queueSequence);
@@ -87,7 +84,7 @@ void Executor::WorkLoop(int32_t index) {
   GraphLock::Lock();
   while (!stop_) {
     if (ready_.Empty()) {
-      pthread_cond_wait(&workSignal_, GraphLock::Native());
+      GraphLock::Wait(&workSignal_);
       continue;
     }
     Node* node = SelectNext();

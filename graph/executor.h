@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/graph_lock.h"
 #include "graph/ready_queue.h"
 
 namespace bootcrank {
@@ -30,8 +31,7 @@ class Executor {
  public:
   // Starts one worker thread running routine(arg) and stores its handle, as
   // pthread_create with default attributes does; returns 0 or an error number.
-  using ThreadStarter =
-      std::function<int(pthread_t* thread, void* (*routine)(void*), void* arg)>;
+  using ThreadStarter = std::function<int(pthread_t* thread, void* (*routine)(void*), void* arg)>;
 
   // Starts `threadCount` workers (none when below 1). Throws Exception when
   // the work signal cannot be set up or a worker cannot be created (after
@@ -50,9 +50,9 @@ class Executor {
   // the graph caches), so the graph must be complete.
   void Enqueue(Node* node);
 
-  // The ready node to run next, removed from the queue.
-  // REQUIRES: GraphLock held and the queue not empty.
-  Node* SelectNext();
+  // The ready node to run next, removed from the queue. The queue must not
+  // be empty.
+  Node* SelectNext() REQUIRES(graphLock);
 
  private:
   // What each worker thread receives; the index is informational only.
@@ -67,12 +67,12 @@ class Executor {
   // Sets the stop flag, wakes and joins every worker in creation order.
   void StopAndJoin();
 
-  pthread_cond_t workSignal_;                    // waited on with GraphLock
-  ReadyQueue ready_;                             // GUARDED_BY(GraphLock)
-  std::vector<std::unique_ptr<Worker>> workers_; // GUARDED_BY(GraphLock)
-  bool stop_ = false;                            // GUARDED_BY(GraphLock)
+  pthread_cond_t workSignal_;  // waited on with GraphLock
+  ReadyQueue ready_ GUARDED_BY(graphLock);
+  std::vector<std::unique_ptr<Worker>> workers_ GUARDED_BY(graphLock);
+  bool stop_ GUARDED_BY(graphLock) = false;
   bool randomize_;
-  uint64_t nextSequence_ = 0;                    // GUARDED_BY(GraphLock)
+  uint64_t nextSequence_ GUARDED_BY(graphLock) = 0;
 };
 
 // The start run: ScheduleStart for every plugin in list order, then

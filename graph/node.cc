@@ -85,9 +85,15 @@ void Node::MarkStarted() {
   state_ = NodeState::Started;
 }
 
-void Node::ScheduleStart(Executor* executor) { Schedule(executor, kForward); }
+void Node::ScheduleStart(Executor* executor) {
+  GraphLockHolder lock;
+  Schedule(executor, kForward);
+}
 
-void Node::ScheduleStop(Executor* executor) { Schedule(executor, kBackward); }
+void Node::ScheduleStop(Executor* executor) {
+  GraphLockHolder lock;
+  Schedule(executor, kBackward);
+}
 
 // The walk is a post-order depth-first search over the edges of its direction,
 // kept on an explicit stack: an Idle neighbour is walked completely before the
@@ -99,8 +105,6 @@ void Node::Schedule(Executor* executor, Direction direction) {
   const NodeState pending = forward ? NodeState::StartPending : NodeState::StopPending;
   const NodeState queued = forward ? NodeState::StartQueued : NodeState::StopQueued;
   const NodeState done = forward ? NodeState::Started : NodeState::Stopped;
-
-  GraphLockHolder lock;
   if (state_ == queued || state_ == done) return;
 
   struct Frame {
@@ -109,15 +113,14 @@ void Node::Schedule(Executor* executor, Direction direction) {
     bool unfinished;
   };
   std::vector<Frame> stack;
-  auto enter = [&](Node* n) {
+  auto enter = [&](Node* n) REQUIRES(graphLock) {
     if (n->state_ == NodeState::Idle) n->state_ = pending;
     stack.push_back(Frame{n, 0, false});
   };
   enter(this);
   while (!stack.empty()) {
     Frame& top = stack.back();
-    const std::vector<Node*>& edges =
-        forward ? top.node->dependencies_ : top.node->dependents_;
+    const std::vector<Node*>& edges = forward ? top.node->dependencies_ : top.node->dependents_;
     if (top.next < edges.size()) {
       Node* neighbour = edges[top.next++];
       if (neighbour->state_ == NodeState::Idle) {
@@ -182,7 +185,7 @@ void Node::WaitStopped() { WaitFor(NodeState::Stopped); }
 
 void Node::WaitFor(NodeState state) {
   GraphLockHolder lock;
-  while (state_ != state) pthread_cond_wait(&finished_, GraphLock::Native());
+  while (state_ != state) GraphLock::Wait(&finished_);
 }
 
 int32_t Node::DependencyDepth() { return Depth(kForward); }
@@ -194,7 +197,7 @@ int32_t Node::DependentDepth() { return Depth(kBackward); }
 // largest depth of its neighbours.
 int32_t Node::Depth(Direction direction) {
   const bool forward = direction == kForward;
-  auto depthOf = [forward](Node* n) -> int32_t& {
+  auto depthOf = [forward](Node* n) REQUIRES(graphLock) -> int32_t& {
     return forward ? n->dependencyDepth_ : n->dependentDepth_;
   };
   GraphLockHolder lock;
@@ -210,8 +213,7 @@ int32_t Node::Depth(Direction direction) {
   stack.push_back(Frame{this, 0, -1});
   while (!stack.empty()) {
     Frame& top = stack.back();
-    const std::vector<Node*>& edges =
-        forward ? top.node->dependencies_ : top.node->dependents_;
+    const std::vector<Node*>& edges = forward ? top.node->dependencies_ : top.node->dependents_;
     if (top.next < edges.size()) {
       Node* neighbour = edges[top.next++];
       int32_t d = depthOf(neighbour);

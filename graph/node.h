@@ -7,9 +7,10 @@
 // walks queue ready nodes into an Executor, whose workers run them.
 //
 // Thread-safety: all graph state (edge lists, state, depths) is guarded by
-// GraphLock. Every operation below takes it itself, except Activate and
-// Deactivate, which run without it. No operation recurses over the graph:
-// walks and depths use explicit work lists, so chains of any length work.
+// GraphLock. Every operation below takes it itself, except the edge-list
+// accessors, which require it held, and Activate and Deactivate, which run
+// without it. No operation recurses over the graph: walks and depths use
+// explicit work lists, so chains of any length work.
 #ifndef BOOTCRANK_GRAPH_NODE_H_
 #define BOOTCRANK_GRAPH_NODE_H_
 
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/graph_lock.h"
 #include "base/time_value.h"
 
 namespace bootcrank {
@@ -53,9 +55,9 @@ class Node {
   const std::string& Name() const { return name_; }
   uint32_t ExecutionClass() const { return executionClass_; }
 
-  // REQUIRES: GraphLock held while the returned lists are read.
-  const std::vector<Node*>& Dependencies() const { return dependencies_; }
-  const std::vector<Node*>& Dependents() const { return dependents_; }
+  // The edge lists themselves: hold GraphLock for as long as they are read.
+  const std::vector<Node*>& Dependencies() const REQUIRES(graphLock) { return dependencies_; }
+  const std::vector<Node*>& Dependents() const REQUIRES(graphLock) { return dependents_; }
   NodeState State() const;  // takes GraphLock
 
   // This node depends on `other`.
@@ -93,8 +95,8 @@ class Node {
   int32_t DependencyDepth();
   int32_t DependentDepth();
 
-  // Scheduler bookkeeping owned by the Executor. REQUIRES: GraphLock held.
-  uint64_t queueSequence = 0;
+  // Scheduler bookkeeping owned by the Executor.
+  uint64_t queueSequence GUARDED_BY(graphLock) = 0;
 
   // When the node became ready (queued), when a worker took it up and when
   // its work ended, and which worker ran it (-1: none); zero times for what
@@ -111,19 +113,19 @@ class Node {
 
  private:
   enum Direction { kForward, kBackward };
-  void Schedule(Executor* executor, Direction direction);
+  void Schedule(Executor* executor, Direction direction) REQUIRES(graphLock);
   void Finish(Executor* executor, Direction direction);
   void WaitFor(NodeState state);
   int32_t Depth(Direction direction);
 
   std::string name_;
-  std::vector<Node*> dependencies_;  // GUARDED_BY(GraphLock)
-  std::vector<Node*> dependents_;    // GUARDED_BY(GraphLock)
+  std::vector<Node*> dependencies_ GUARDED_BY(graphLock);
+  std::vector<Node*> dependents_ GUARDED_BY(graphLock);
   uint32_t executionClass_;
-  int32_t dependentDepth_ = -1;      // GUARDED_BY(GraphLock); -1 = unknown
-  int32_t dependencyDepth_ = -1;     // GUARDED_BY(GraphLock); -1 = unknown
-  NodeState state_ = NodeState::Idle;  // GUARDED_BY(GraphLock)
-  pthread_cond_t finished_;          // broadcast when a start or stop finishes
+  int32_t dependentDepth_ GUARDED_BY(graphLock) = -1;   // -1 = unknown
+  int32_t dependencyDepth_ GUARDED_BY(graphLock) = -1;  // -1 = unknown
+  NodeState state_ GUARDED_BY(graphLock) = NodeState::Idle;
+  pthread_cond_t finished_;  // broadcast when a start or stop finishes
 };
 
 }  // namespace bootcrank

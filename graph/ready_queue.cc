@@ -10,16 +10,14 @@ bool ReadyQueue::MoreUrgent::operator()(const Entry& a, const Entry& b) const {
   return a.sequence < b.sequence;
 }
 
-void ReadyQueue::Push(Node* node, uint32_t executionClass, int32_t depth,
-                      uint64_t sequence) {
+void ReadyQueue::Push(Node* node, uint32_t executionClass, int32_t depth, uint64_t sequence) {
   entries_.insert(Entry{executionClass, depth, sequence, node});
 }
 
 size_t ReadyQueue::TiedCount() const {
   const Entry& first = *entries_.begin();
   // Sorts after every entry of the first class and depth, before all others.
-  Entry pastTies{first.executionClass, first.depth,
-                 std::numeric_limits<uint64_t>::max(), nullptr};
+  Entry pastTies{first.executionClass, first.depth, std::numeric_limits<uint64_t>::max(), nullptr};
   return entries_.order_of_key(pastTies);
 }
 

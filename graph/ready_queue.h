@@ -48,8 +48,7 @@ class ReadyQueue {
   struct MoreUrgent {
     bool operator()(const Entry& a, const Entry& b) const;
   };
-  using Tree = __gnu_pbds::tree<Entry, __gnu_pbds::null_type, MoreUrgent,
-                                __gnu_pbds::rb_tree_tag,
+  using Tree = __gnu_pbds::tree<Entry, __gnu_pbds::null_type, MoreUrgent, __gnu_pbds::rb_tree_tag,
                                 __gnu_pbds::tree_order_statistics_node_update>;
   Tree entries_;
 };

@@ -41,8 +41,7 @@ struct CapturedRun {
 // exits, the output it left in the pipe is taken even if a process that it
 // started still holds the pipe open.
 CapturedRun RunCapturingOutput(const std::vector<std::string>& argv,
-                               std::chrono::milliseconds timeLimit,
-                               size_t outputLimit);
+                               std::chrono::milliseconds timeLimit, size_t outputLimit);
 
 }  // namespace host
 }  // namespace bootcrank

@@ -14,8 +14,7 @@ void Dictionary_Clear(Dictionary* dict) { dict->values.clear(); }
 
 void Dictionary_Free(Dictionary* dict) { delete dict; }
 
-std::string Dict_GetString(const Dictionary* dict, const char* key,
-                           const std::string& fallback) {
+std::string Dict_GetString(const Dictionary* dict, const char* key, const std::string& fallback) {
   if (dict == nullptr) return fallback;
   auto it = dict->values.find(key);
   return it == dict->values.end() ? fallback : it->second;

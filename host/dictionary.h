@@ -20,8 +20,7 @@ void Dictionary_Clear(Dictionary* dict);
 void Dictionary_Free(Dictionary* dict);
 
 // Lookups for the library's own use; `fallback` when the key is missing.
-std::string Dict_GetString(const Dictionary* dict, const char* key,
-                           const std::string& fallback);
+std::string Dict_GetString(const Dictionary* dict, const char* key, const std::string& fallback);
 bool Dict_GetBool(const Dictionary* dict, const char* key, bool fallback);
 
 // The product-state library: what this build of the program is.

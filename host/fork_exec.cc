@@ -62,8 +62,7 @@ void CloseFrom(int first, int keep) {
       setgid(options.groupId) != 0) {
     ReportAndExit(report, errno);
   }
-  if ((getuid() != options.userId || geteuid() != options.userId) &&
-      setuid(options.userId) != 0) {
+  if ((getuid() != options.userId || geteuid() != options.userId) && setuid(options.userId) != 0) {
     ReportAndExit(report, errno);
   }
 

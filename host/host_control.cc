@@ -30,8 +30,7 @@ void Sysinfo::Set() {
   // message goes to the system log instead of holding the caller.
   int fd = bootcrank::host::OpenWithoutWaiting(device, O_WRONLY | O_APPEND);
   if (fd < 0) {
-    throw Ravel::Lib::RavelException("unable to open " + device + ": " +
-                                      strerror(errno));
+    throw Ravel::Lib::RavelException("unable to open " + device + ": " + strerror(errno));
   }
   std::string line = "<6>bootcrank: " + input_ + "\n";
   ssize_t n;
@@ -42,7 +41,7 @@ void Sysinfo::Set() {
   close(fd);
   if (n != static_cast<ssize_t>(line.size())) {
     throw Ravel::Lib::RavelException("unable to write " + device + ": " +
-                                      strerror(n < 0 ? err : EIO));
+                                     strerror(n < 0 ? err : EIO));
   }
 }
 

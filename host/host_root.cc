@@ -13,9 +13,7 @@ std::string HostRoot() {
   return r;
 }
 
-std::string HostPath(const std::string& absolutePath) {
-  return HostRoot() + absolutePath;
-}
+std::string HostPath(const std::string& absolutePath) { return HostRoot() + absolutePath; }
 
 }  // namespace host
 }  // namespace bootcrank

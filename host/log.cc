@@ -18,7 +18,7 @@ namespace {
 struct LogConfig {
   char identity[64] = "bootcrank";
   bool syslogOpen = false;
-  int syslogMaxLevel = kLogInfo;   // messages above this level skip syslog
+  int syslogMaxLevel = kLogInfo;  // messages above this level skip syslog
   bool stdoutEnabled = true;
   int stdoutMaxLevel = kLogInfo;
   bool timeStamps = true;
@@ -40,9 +40,7 @@ pthread_once_t forkHandlersOnce = PTHREAD_ONCE_INIT;
 
 void LockSyslog() { pthread_mutex_lock(&syslogMutex); }
 void UnlockSyslog() { pthread_mutex_unlock(&syslogMutex); }
-void RegisterForkHandlers() {
-  pthread_atfork(LockSyslog, UnlockSyslog, UnlockSyslog);
-}
+void RegisterForkHandlers() { pthread_atfork(LockSyslog, UnlockSyslog, UnlockSyslog); }
 
 int NormaliseLevel(int level) {
   if (level <= kLogError) return kLogError;
@@ -98,16 +96,14 @@ std::string FormatRecord(const char* tag, const char* text) {
     char stamp[40];
     size_t n = strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
     if (config.milliseconds) {
-      snprintf(stamp + n, sizeof stamp - n, ".%03dZ ",
-               static_cast<int>(now.tv_usec / 1000));
+      snprintf(stamp + n, sizeof stamp - n, ".%03dZ ", static_cast<int>(now.tv_usec / 1000));
     } else {
       snprintf(stamp + n, sizeof stamp - n, "Z ");
     }
     record += stamp;
   }
   char head[128];
-  snprintf(head, sizeof head, "%s[%d]: %s: ", config.identity,
-           static_cast<int>(getpid()), tag);
+  snprintf(head, sizeof head, "%s[%d]: %s: ", config.identity, static_cast<int>(getpid()), tag);
   record += head;
   record += text;
   if (record.empty() || record.back() != '\n') record += '\n';
@@ -133,8 +129,7 @@ void Emit(const char* tag, int level, int syslogPriority, const char* text) {
   errno = saved;
 }
 
-void EmitV(const char* tag, int level, int syslogPriority, const char* format,
-           va_list args) {
+void EmitV(const char* tag, int level, int syslogPriority, const char* format, va_list args) {
   char* text = Str_SafeVasprintf(nullptr, format, args);
   Emit(tag, level, syslogPriority, text != nullptr ? text : format);
   free(text);
@@ -186,8 +181,7 @@ bool Log_InitWithSyslogInt(const char* identity, Dictionary* dict, int) {
 LogOutput* Log_NewStdioOutput(const char*, Dictionary* dict, int) {
   int level = LevelFromName(Dict_GetString(dict, "log.stdoutLevel", "info"), -1);
   if (level < 0) return nullptr;
-  auto* out = new LogOutputImpl{level,
-                                Dict_GetBool(dict, "log.useTimeStamps.stdio", true),
+  auto* out = new LogOutputImpl{level, Dict_GetBool(dict, "log.useTimeStamps.stdio", true),
                                 Dict_GetBool(dict, "log.useMilliseconds.stdio", true)};
   return reinterpret_cast<LogOutput*>(out);
 }

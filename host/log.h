@@ -33,20 +33,18 @@ enum {
 
 // One message at `level` (110 error, 115 warning, 125 info; other values are
 // mapped to the nearest of these). `format` is passed to vsnprintf unchanged.
-void Log_Level(int level, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+void Log_Level(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // A warning without a level (tag "warning").
 void Warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes the message with the tag "panic" and ends the process (abort).
-[[noreturn]] void Panic(const char* format, ...)
-    __attribute__((format(printf, 1, 2)));
+[[noreturn]] void Panic(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Logging set-up. An output handle is opaque to callers.
 struct LogOutput;
-void Log_SetProductInfo(const char* name, const char* version,
-                        const char* buildNumber, const char* compilationOption);
+void Log_SetProductInfo(const char* name, const char* version, const char* buildNumber,
+                        const char* compilationOption);
 // Opens syslog under "log.syslogID" (falling back to `identity`). Returns false
 // when the dictionary asks for something the library cannot do.
 bool Log_InitWithSyslogInt(const char* identity, Dictionary* dict, int flags);

@@ -24,8 +24,7 @@ void InitLogging(const char* identity) {
   Dict_SetString(dict, identity, "log.syslogID");
   Dict_SetString(dict, "info", "log.syslogLevel");
   Log_SetProductInfo(ProductState_GetName(), ProductState_GetVersion(),
-                     ProductState_GetBuildNumberString(),
-                     ProductState_GetCompilationOption());
+                     ProductState_GetBuildNumberString(), ProductState_GetCompilationOption());
   if (!Log_InitWithSyslogInt(identity, dict, 0)) {
     Dictionary_Free(dict);
     throw Exception("Failed to initialize logging to syslog.\n");

@@ -21,10 +21,10 @@ int OpenRegularFile(const std::string& path) {
   if (fd < 0) return -1;
   struct stat info;
   // A directory fails as reading it would (EISDIR); other kinds with EINVAL.
-  int error = fstat(fd, &info) != 0          ? errno
-              : S_ISREG(info.st_mode)        ? 0
-              : S_ISDIR(info.st_mode)        ? EISDIR
-                                             : EINVAL;
+  int error = fstat(fd, &info) != 0   ? errno
+              : S_ISREG(info.st_mode) ? 0
+              : S_ISDIR(info.st_mode) ? EISDIR
+                                      : EINVAL;
   if (error != 0) {
     close(fd);
     errno = error;

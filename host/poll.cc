@@ -27,7 +27,7 @@ struct Registration {
 struct PollState {
   pid_t owner;
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  int wake[2] = {-1, -1};         // self-pipe for Poll_NotifyChange
+  int wake[2] = {-1, -1};                   // self-pipe for Poll_NotifyChange
   std::vector<Registration> registrations;  // guarded by mutex
   uint64_t nextId = 1;                      // guarded by mutex
 };
@@ -81,8 +81,8 @@ int Poll_InitDefault(void) {
   return 0;
 }
 
-int Poll_Callback(int classSet, int flags, PollerFunction f, void* clientData,
-                  int type, int fd, void* lock) {
+int Poll_Callback(int classSet, int flags, PollerFunction f, void* clientData, int type, int fd,
+                  void* lock) {
   PollState* s = Current();
   if (s == nullptr || f == nullptr || fd < 0 || type != POLL_DEVICE ||
       (flags & POLL_FLAG_READ) == 0 || lock != nullptr) {
@@ -92,13 +92,11 @@ int Poll_Callback(int classSet, int flags, PollerFunction f, void* clientData,
   for (const Registration& r : s->registrations) {
     if (r.f == f && r.clientData == clientData && r.fd == fd) return -1;
   }
-  s->registrations.push_back(
-      Registration{s->nextId++, classSet, flags, f, clientData, type, fd});
+  s->registrations.push_back(Registration{s->nextId++, classSet, flags, f, clientData, type, fd});
   return 0;
 }
 
-int Poll_CallbackRemove(int classSet, int flags, PollerFunction f,
-                        void* clientData, int type) {
+int Poll_CallbackRemove(int classSet, int flags, PollerFunction f, void* clientData, int type) {
   PollState* s = Current();
   if (s == nullptr) return 0;
   Locked held(s);

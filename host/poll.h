@@ -12,8 +12,8 @@
 // Poll class sets (registrations) and poll classes (loops). The program uses
 // one of each: all its callbacks belong to the main class.
 enum {
-  POLL_CLASS_MAIN = 0,   // the poll class a loop serves
-  POLL_CS_MAIN = 1,      // the class set of callbacks served by that class
+  POLL_CLASS_MAIN = 0,  // the poll class a loop serves
+  POLL_CS_MAIN = 1,     // the class set of callbacks served by that class
 };
 
 // Registration flags.
@@ -37,14 +37,13 @@ int Poll_InitDefault(void);
 // Returns 0 when registered; -1 for an invalid descriptor, event type, flag
 // set or lock, for a registration that already exists (same function, data
 // and descriptor), or when Poll_InitDefault was not called in this process.
-int Poll_Callback(int classSet, int flags, PollerFunction f, void* clientData,
-                  int type, int fd, void* lock);
+int Poll_Callback(int classSet, int flags, PollerFunction f, void* clientData, int type, int fd,
+                  void* lock);
 
 // Unregisters the callback registered with these values. Returns 1 when one
 // was found and removed, 0 otherwise. A callback removed while the loop runs
 // is not called again, even for readiness already seen.
-int Poll_CallbackRemove(int classSet, int flags, PollerFunction f,
-                        void* clientData, int type);
+int Poll_CallbackRemove(int classSet, int flags, PollerFunction f, void* clientData, int type);
 
 // Dispatches callbacks until `*exit` is true (checked before every wait and
 // after every callback). With `loop` 0 it waits and dispatches only once.

@@ -34,7 +34,8 @@ pid_t ParentOf(pid_t pid) {
   size_t close = text.rfind(')');
   int parent = 0;
   char state = 0;
-  if (close == std::string::npos || sscanf(text.c_str() + close + 1, " %c %d", &state, &parent) != 2) {
+  if (close == std::string::npos ||
+      sscanf(text.c_str() + close + 1, " %c %d", &state, &parent) != 2) {
     return 0;
   }
   return parent;

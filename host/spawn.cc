@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <cstring>
 
-HvkuserStatus HvkuserCompat_SpawnFileActionsInit(
-    HvkuserCompat_SpawnFileActions* fileActions, int /*count*/) {
+HvkuserStatus HvkuserCompat_SpawnFileActionsInit(HvkuserCompat_SpawnFileActions* fileActions,
+                                                 int /*count*/) {
   fileActions->highestTarget = -1;
   return posix_spawn_file_actions_init(&fileActions->actions);
 }
 
-HvkuserStatus HvkuserCompat_SpawnFileActionsAddDup2(
-    HvkuserCompat_SpawnFileActions* fileActions, int fd, int newFd) {
+HvkuserStatus HvkuserCompat_SpawnFileActionsAddDup2(HvkuserCompat_SpawnFileActions* fileActions,
+                                                    int fd, int newFd) {
   int status = posix_spawn_file_actions_adddup2(&fileActions->actions, fd, newFd);
   if (status == 0 && newFd > fileActions->highestTarget) {
     fileActions->highestTarget = newFd;
@@ -23,14 +23,12 @@ HvkuserStatus HvkuserCompat_SpawnFileActionsAddDup2(
 
 HvkuserStatus HvkuserCompat_Spawn(pid_t* pid, const char* path,
                                   HvkuserCompat_SpawnFileActions* fileActions,
-                                  const void* attributes, char* const argv[],
-                                  char* const envp[]) {
+                                  const void* attributes, char* const argv[], char* const envp[]) {
   if (attributes != nullptr) return EINVAL;
   // Descriptors above the mapped ones are closed in the child, so that one
   // that some library opened without close-on-exec does not leak into it.
   int keep = fileActions->highestTarget < 2 ? 2 : fileActions->highestTarget;
-  int status =
-      posix_spawn_file_actions_addclosefrom_np(&fileActions->actions, keep + 1);
+  int status = posix_spawn_file_actions_addclosefrom_np(&fileActions->actions, keep + 1);
   if (status != 0) return status;
 
   posix_spawnattr_t attr;
@@ -46,8 +44,7 @@ HvkuserStatus HvkuserCompat_Spawn(pid_t* pid, const char* path,
   status = posix_spawnattr_setsigmask(&attr, &none);
   if (status == 0) status = posix_spawnattr_setsigdefault(&attr, &all);
   if (status == 0) {
-    status = posix_spawnattr_setflags(
-        &attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    status = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   if (status == 0) {
     // The status is the whole result: keep the caller's errno, which the
@@ -60,13 +57,11 @@ HvkuserStatus HvkuserCompat_Spawn(pid_t* pid, const char* path,
   return status;
 }
 
-void HvkuserCompat_SpawnFileActionsDestroy(
-    HvkuserCompat_SpawnFileActions* fileActions) {
+void HvkuserCompat_SpawnFileActionsDestroy(HvkuserCompat_SpawnFileActions* fileActions) {
   posix_spawn_file_actions_destroy(&fileActions->actions);
 }
 
-void HvkuserStatus_CodeToString(HvkuserStatus status, char* buffer,
-                                size_t size, int /*flags*/) {
+void HvkuserStatus_CodeToString(HvkuserStatus status, char* buffer, size_t size, int /*flags*/) {
   if (size == 0) return;
   // strerror_r's GNU form may return a static string instead of filling in.
   char scratch[256];

@@ -24,28 +24,25 @@ struct HvkuserCompat_SpawnFileActions {
 };
 
 // Initialises `fileActions` for `count` actions (a size hint).
-HvkuserStatus HvkuserCompat_SpawnFileActionsInit(
-    HvkuserCompat_SpawnFileActions* fileActions, int count);
+HvkuserStatus HvkuserCompat_SpawnFileActionsInit(HvkuserCompat_SpawnFileActions* fileActions,
+                                                 int count);
 
 // Makes `fd` of the parent the child's `newFd`. When both are equal the
 // descriptor is simply inherited, even when it is close-on-exec.
-HvkuserStatus HvkuserCompat_SpawnFileActionsAddDup2(
-    HvkuserCompat_SpawnFileActions* fileActions, int fd, int newFd);
+HvkuserStatus HvkuserCompat_SpawnFileActionsAddDup2(HvkuserCompat_SpawnFileActions* fileActions,
+                                                    int fd, int newFd);
 
 // Starts `path` with `argv` and `envp` (both null-terminated) and stores the
 // child's process id in `pid`. `attributes` must be null (reserved). A
 // program that cannot be executed fails here, with exec's error.
 HvkuserStatus HvkuserCompat_Spawn(pid_t* pid, const char* path,
                                   HvkuserCompat_SpawnFileActions* fileActions,
-                                  const void* attributes, char* const argv[],
-                                  char* const envp[]);
+                                  const void* attributes, char* const argv[], char* const envp[]);
 
-void HvkuserCompat_SpawnFileActionsDestroy(
-    HvkuserCompat_SpawnFileActions* fileActions);
+void HvkuserCompat_SpawnFileActionsDestroy(HvkuserCompat_SpawnFileActions* fileActions);
 
 // Writes the text of `status` into `buffer` (always NUL-terminated when
 // `size` is not 0). `flags` must be 0.
-void HvkuserStatus_CodeToString(HvkuserStatus status, char* buffer,
-                                size_t size, int flags);
+void HvkuserStatus_CodeToString(HvkuserStatus status, char* buffer, size_t size, int flags);
 
 #endif  // BOOTCRANK_HOST_SPAWN_H_

@@ -48,13 +48,14 @@ struct Link {
 // Only regular files are opened: a FIFO would hold the listing up.
 bool IsRegularFile(const std::string& path, bool executable = false) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (!executable || (st.st_mode & S_IXUSR));
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         (!executable || (st.st_mode & S_IXUSR));
 }
 
 // Not a file that a package or an editor left beside the real ones.
 bool IsOwnFile(const std::string& name) {
-  return !name.empty() && name[0] != '.' && name.back() != '~' && name.find(".dpkg-") == std::string::npos &&
-         name.find(".ucf-") == std::string::npos;
+  return !name.empty() && name[0] != '.' && name.back() != '~' &&
+         name.find(".dpkg-") == std::string::npos && name.find(".ucf-") == std::string::npos;
 }
 
 bool IsScriptName(const std::string& name) {
@@ -80,7 +81,8 @@ int DefaultRunlevel(const std::string& root) {
     std::istringstream entry(line);
     for (std::string field; std::getline(entry, field, ':');) fields.push_back(field);
     if (line.empty() || line[0] == '#' || fields.size() < 3 || fields[2] != "initdefault") continue;
-    if (fields[1].size() == 1 && fields[1][0] >= '1' && fields[1][0] <= '5') return fields[1][0] - '0';
+    if (fields[1].size() == 1 && fields[1][0] >= '1' && fields[1][0] <= '5')
+      return fields[1][0] - '0';
   }
   return 2;
 }
@@ -90,14 +92,17 @@ int DefaultRunlevel(const std::string& root) {
 std::map<std::string, Link> RunlevelLinks(const std::string& root, int runlevel) {
   std::map<std::string, Link> links;
   std::error_code ignored;  // no directory: no links
-  for (const std::string& name : Names(root + "/etc/rc" + std::to_string(runlevel) + ".d", ignored)) {
-    if (name.size() < 4 || (name[0] != 'S' && name[0] != 'K') || !isdigit(static_cast<unsigned char>(name[1])) ||
+  for (const std::string& name :
+       Names(root + "/etc/rc" + std::to_string(runlevel) + ".d", ignored)) {
+    if (name.size() < 4 || (name[0] != 'S' && name[0] != 'K') ||
+        !isdigit(static_cast<unsigned char>(name[1])) ||
         !isdigit(static_cast<unsigned char>(name[2]))) {
       continue;
     }
     Link link{name[0] == 'S', (name[1] - '0') * 10 + (name[2] - '0')};
     auto [it, inserted] = links.emplace(name.substr(3), link);
-    if (!inserted && link.start && (!it->second.start || link.priority < it->second.priority)) it->second = link;
+    if (!inserted && link.start && (!it->second.start || link.priority < it->second.priority))
+      it->second = link;
   }
   return links;
 }
@@ -134,7 +139,8 @@ Facilities HostFacilities(const std::string& root) {
 
 class Orderer {
  public:
-  Orderer(std::map<std::string, Script>& scripts, Facilities facilities, std::vector<std::string>& warnings)
+  Orderer(std::map<std::string, Script>& scripts, Facilities facilities,
+          std::vector<std::string>& warnings)
       : scripts_(scripts), facilities_(std::move(facilities)), warnings_(warnings) {
     for (auto& [name, script] : scripts_) {
       if (!script.enabled) continue;
@@ -195,7 +201,8 @@ class Orderer {
     std::function<void(const std::string&)> add = [&](const std::string& wanted) {
       if (!seen.insert(wanted).second) return;
       auto provider = providers_.find(wanted);
-      if (provider != providers_.end()) found.insert(provider->second.begin(), provider->second.end());
+      if (provider != providers_.end())
+        found.insert(provider->second.begin(), provider->second.end());
       auto facility = facilities_.find(wanted);
       if (facility == facilities_.end()) return;
       for (const std::string& member : facility->second) add(member);
@@ -251,8 +258,9 @@ InitScripts ListInitScripts(const std::string& root) {
   for (auto& [name, script] : scripts) {
     if (script.enabled) result.scripts.push_back({name, orderer.Priority(name)});
   }
-  std::stable_sort(result.scripts.begin(), result.scripts.end(),
-                   [](const ListedScript& a, const ListedScript& b) { return a.priority < b.priority; });
+  std::stable_sort(
+      result.scripts.begin(), result.scripts.end(),
+      [](const ListedScript& a, const ListedScript& b) { return a.priority < b.priority; });
   return result;
 }
 

@@ -52,7 +52,9 @@ LsbHeader ReadLsbHeader(std::istream& in) {
     if (line.empty() || line[0] != '#') continue;
     size_t start = line.compare(1, 1, " ") == 0 ? 2 : 1;
     size_t colon = line.find(':', start);
-    if (colon == std::string::npos || start == colon || isspace(static_cast<unsigned char>(line[start]))) continue;
+    if (colon == std::string::npos || start == colon ||
+        isspace(static_cast<unsigned char>(line[start])))
+      continue;
     if (std::vector<std::string>* field = Field(header, line.substr(start, colon - start))) {
       *field = Words(line.substr(colon + 1));
     }

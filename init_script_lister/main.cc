@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", kName, e.what());
     return 1;
   }
-  for (const std::string& warning : listing.warnings) std::fprintf(stderr, "%s: warning: %s\n", kName, warning.c_str());
+  for (const std::string& warning : listing.warnings)
+    std::fprintf(stderr, "%s: warning: %s\n", kName, warning.c_str());
   for (const bootcrank::ListedScript& script : listing.scripts) {
     std::printf("%s/etc/init.d/%s %d\n", root.c_str(), script.name.c_str(), script.priority);
   }

@@ -43,8 +43,8 @@
 #include <bootcrank/native_plugin.h>
 
 static int Fail(const char *plugin, const char *what, const char *detail) {
-  fprintf(stderr, "nativeExecutor: %s: %s%s%s\n", plugin, what,
-          detail ? ": " : "", detail ? detail : "");
+  fprintf(stderr, "nativeExecutor: %s: %s%s%s\n", plugin, what, detail ? ": " : "",
+          detail ? detail : "");
   return EXIT_FAILURE;
 }
 
@@ -72,8 +72,7 @@ static void PutList(FILE *out, bootcrank_name_list list) {
 }
 
 /* Looks `symbol` up; on a loader error answers "no-symbol" and returns 0. */
-static int LookUp(FILE *out, void *handle, const char *symbol,
-                  const void **address) {
+static int LookUp(FILE *out, void *handle, const char *symbol, const void **address) {
   dlerror();
   *address = dlsym(handle, symbol);
   const char *error = dlerror();
@@ -84,8 +83,7 @@ static int LookUp(FILE *out, void *handle, const char *symbol,
   return 0;
 }
 
-static void DescribeTables(FILE *out, const void *operations_symbol,
-                           const void *metadata_symbol) {
+static void DescribeTables(FILE *out, const void *operations_symbol, const void *metadata_symbol) {
   const struct bootcrank_operations *operations = operations_symbol;
   const struct bootcrank_metadata *metadata = metadata_symbol;
   PutString(out, "tables");

@@ -16,9 +16,9 @@ namespace bootcrank {
 namespace {
 
 // Whether a host profile exists; looked up once per process by the first
-// activation that needs it. GUARDED_BY(GraphLock).
-bool hostProfileKnown = false;
-bool hostProfileAvailable = false;
+// activation that needs it, which several workers may ask for at once.
+bool hostProfileKnown GUARDED_BY(graphLock) = false;
+bool hostProfileAvailable GUARDED_BY(graphLock) = false;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -68,16 +68,15 @@ void Plugin::Activate(Executor*) {
     Log_Level(kLogError, "Method invocation failed: %s\n", e.what());
     error = e.what();
   } catch (const std::exception& e) {
-    Log_Level(kLogError, "unhandled exception whilst processing %s: %s\n", name,
-              e.what());
+    Log_Level(kLogError, "unhandled exception whilst processing %s: %s\n", name, e.what());
     error = e.what();
   } catch (...) {
-    Log_Level(kLogError, "ignoring unknown exception whilst processing %s ...\n",
-              name);
+    Log_Level(kLogError, "ignoring unknown exception whilst processing %s ...\n", name);
     error = "unknown exception";
   }
   activationEnd = TimeValue::Now();
-  report.outcome = error.empty() ? PluginReport::Outcome::kSucceeded : PluginReport::Outcome::kFailed;
+  report.outcome =
+      error.empty() ? PluginReport::Outcome::kSucceeded : PluginReport::Outcome::kFailed;
   report.detail = error;
 
   if (settings.trace) {

@@ -26,8 +26,7 @@ std::vector<std::string> SplitBarrierList(const std::string& field) {
 }
 
 void LogMalformed(int lineNumber, const std::string& line) {
-  Log_Level(kLogInfo, "ignoring malformed debug entry at line %d: %s\n", lineNumber,
-            line.c_str());
+  Log_Level(kLogInfo, "ignoring malformed debug entry at line %d: %s\n", lineNumber, line.c_str());
 }
 
 // ReadDebugEntries(in), also appending the malformed lines to `malformed`
@@ -60,10 +59,8 @@ std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
 bool ReadDebugConfigText(std::string* text) {
   const std::string path = host::HostPath(kDebugConfigPath);
   switch (host::ReadFile(path, kMaxDebugConfigBytes, text)) {
-    case host::ReadResult::kComplete:
-      return true;
-    case host::ReadResult::kNotOpened:
-      return false;
+    case host::ReadResult::kComplete: return true;
+    case host::ReadResult::kNotOpened: return false;
     case host::ReadResult::kTooLarge:
       Log_Level(kLogWarning, "ignoring debug injection file %s: larger than %zu bytes\n",
                 path.c_str(), kMaxDebugConfigBytes);

@@ -22,8 +22,7 @@ class DebugPlugin : public Plugin {
   // needed.
   DebugPlugin(Graph& graph, const std::string& name,
               const std::vector<std::string>& requiredBarriers,
-              const std::vector<std::string>& providedBarriers,
-              const std::string& command);
+              const std::vector<std::string>& providedBarriers, const std::string& command);
 
   // Runs the command through the system shell; anything but exit status 0
   // logs "debug injection '<name>' returned <wait status>" at level 125.

@@ -41,8 +41,10 @@ Plugin* BuildPlugin(Graph& graph, const std::string& fileName, const std::string
                     std::vector<LoadFailure>* failures) {
   try {
     Plugin* plugin = nullptr;
-    if (extension == "so") plugin = graph.Add(std::make_unique<NativePlugin>(graph, baseName, path));
-    if (extension == "json") plugin = graph.Add(std::make_unique<JSONPlugin>(graph, baseName, path));
+    if (extension == "so")
+      plugin = graph.Add(std::make_unique<NativePlugin>(graph, baseName, path));
+    if (extension == "json")
+      plugin = graph.Add(std::make_unique<JSONPlugin>(graph, baseName, path));
     if (plugin != nullptr) {
       plugin->SetSource(path, 0);
       return plugin;
@@ -102,8 +104,8 @@ std::string SanitisedRunOnceKey(const std::string& key) {
   // nothing, written as a loop: a regex library pulls ICU into the program's
   // start-up for this one character class.
   auto safe = [](unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '+';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '+';
   };
   std::string result;
   for (char c : key) {
@@ -131,11 +133,12 @@ void LoadPluginWith(Graph& graph, DebugEntryCache& debugEntries, const std::stri
   // Joined by one separator: a directory given with a trailing "/" has one.
   const std::string& directory = settings.pluginDirectory;
   std::string path = !directory.empty() && directory.back() == '/' ? directory + fileName
-                                                                     : directory + "/" + fileName;
+                                                                   : directory + "/" + fileName;
   // Outside the failure guard: a broken debug configuration ends discovery.
   const std::vector<DebugEntry>& entries = debugEntries.Read();
 
-  Plugin* plugin = BuildPlugin(graph, fileName, extension, baseName, path, entries, runList, failures);
+  Plugin* plugin =
+      BuildPlugin(graph, fileName, extension, baseName, path, entries, runList, failures);
   if (plugin == nullptr) return;
 
   if (std::find(disabledPlugins.begin(), disabledPlugins.end(), baseName) !=
@@ -172,8 +175,8 @@ std::string RunOnceKey(const Plugin& plugin) {
 
 void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
-                const std::vector<std::string>& disabledPlugins,
-                std::set<std::string>& runOnceSet, const Settings& settings) {
+                const std::vector<std::string>& disabledPlugins, std::set<std::string>& runOnceSet,
+                const Settings& settings) {
   DebugEntryCache debugEntries;
   LoadPluginWith(graph, debugEntries, fileName, runList, bootFlags, disabledPlugins, runOnceSet,
                  settings, nullptr);
@@ -181,8 +184,7 @@ void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
 
 void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
                      const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
-                     Settings& settings, RunList& runList,
-                     std::vector<LoadFailure>* failures) {
+                     Settings& settings, RunList& runList, std::vector<LoadFailure>* failures) {
   DebugEntryCache debugEntries;
   if (!pluginNames.empty()) {
     // Like the directory walk below, which cannot open "": named plugins are
@@ -197,8 +199,7 @@ void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
     return;
   }
   const std::vector<DebugEntry>& entries = debugEntries.Read();
-  for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end;
-       ++it) {
+  for (boost::filesystem::directory_iterator it(settings.pluginDirectory), end; it != end; ++it) {
     LoadPluginWith(graph, debugEntries, it->path().filename().string(), runList, bootFlags,
                    settings.disabledPlugins, runOnceSet, settings, failures);
   }

@@ -39,8 +39,8 @@ namespace bootcrank {
 // cannot be loaded; an error of the debug injection reader propagates.
 void LoadPlugin(Graph& graph, const std::string& fileName, RunList& runList,
                 const std::set<std::string>& bootFlags,
-                const std::vector<std::string>& disabledPlugins,
-                std::set<std::string>& runOnceSet, const Settings& settings);
+                const std::vector<std::string>& disabledPlugins, std::set<std::string>& runOnceSet,
+                const Settings& settings);
 
 // A plugin file that could not be loaded: its path and why.
 struct LoadFailure {
@@ -60,9 +60,9 @@ std::string RunOnceKey(const Plugin& plugin);
 // opening or reading the directory, and of the debug injection reader,
 // propagate.
 void DiscoverPlugins(Graph& graph, const std::vector<std::string>& pluginNames,
-                     const std::set<std::string>& bootFlags,
-                     std::set<std::string>& runOnceSet, Settings& settings,
-                     RunList& runList, std::vector<LoadFailure>* failures = nullptr);
+                     const std::set<std::string>& bootFlags, std::set<std::string>& runOnceSet,
+                     Settings& settings, RunList& runList,
+                     std::vector<LoadFailure>* failures = nullptr);
 
 }  // namespace bootcrank
 

@@ -112,8 +112,7 @@ InteractiveOutcome InteractiveStep(const std::string& pluginName) {
       host::SwitchConsole(kBootConsole);
       break;
     case 's':
-      Log_Level(kLogInfo, "skipping plugin %s (interactive mode request)\n",
-                pluginName.c_str());
+      Log_Level(kLogInfo, "skipping plugin %s (interactive mode request)\n", pluginName.c_str());
       RedrawMenu('s');
       return InteractiveOutcome::kSkip;
     case 't':

@@ -74,8 +74,7 @@ int32_t TruncatedVersion(const json& version) {
 
 }  // namespace
 
-JSONDescriptor ParseJSONDescriptor(const std::string& text,
-                                   const std::string& path) {
+JSONDescriptor ParseJSONDescriptor(const std::string& text, const std::string& path) {
   Checker check(path);
   // The parser is iterative (no recursion on nesting) and reports every
   // syntax error as a discarded value instead of throwing.
@@ -98,10 +97,8 @@ JSONDescriptor ParseJSONDescriptor(const std::string& text,
     check.Fail("Unsupported API version");
   }
 
-  descriptor.requiredBarriers =
-      check.NameList(Checker::Find(*metadata, "requires"), "requires");
-  descriptor.providedBarriers =
-      check.NameList(Checker::Find(*metadata, "provides"), "provides");
+  descriptor.requiredBarriers = check.NameList(Checker::Find(*metadata, "requires"), "requires");
+  descriptor.providedBarriers = check.NameList(Checker::Find(*metadata, "provides"), "provides");
 
   if (descriptor.apiVersion >= 3) {
     const std::pair<const char*, std::set<std::string>*> flagLists[] = {
@@ -153,8 +150,7 @@ JSONDescriptor LoadJSONDescriptor(const std::string& path) {
   switch (host::ReadFile(path, kMaxDescriptorBytes, &text)) {
     case host::ReadResult::kNotOpened:
       throw InvalidPluginException(path, "no such file or directory");
-    case host::ReadResult::kComplete:
-      break;
+    case host::ReadResult::kComplete: break;
     case host::ReadResult::kReadError:  // a directory, an I/O error
     case host::ReadResult::kTooLarge:
       throw InvalidPluginException(path, "plugin root is not an object");

@@ -41,8 +41,7 @@ constexpr size_t kMaxDescriptorBytes = 64 * 1024 * 1024;
 // Parses and checks the descriptor text `text` of the file `path`. Checks run
 // in a fixed order and the first fault throws InvalidPluginException(path,
 // reason); any input at all ends in a result or that exception.
-JSONDescriptor ParseJSONDescriptor(const std::string& text,
-                                   const std::string& path);
+JSONDescriptor ParseJSONDescriptor(const std::string& text, const std::string& path);
 
 // Reads the file at `path` and parses it; a file that cannot be opened fails
 // with the reason "no such file or directory".

@@ -33,9 +33,7 @@ JSONPlugin::JSONPlugin(Graph& graph, const std::string& name, const std::string&
 
 void JSONPlugin::Start() { RunCliCommands("start", Name(), startCommands, &report.commands); }
 
-bool JSONPlugin::UsesHostProfile() {
-  return apiVersion >= 2 && !hostProfileCommands.empty();
-}
+bool JSONPlugin::UsesHostProfile() { return apiVersion >= 2 && !hostProfileCommands.empty(); }
 
 void JSONPlugin::ApplyHostProfile() {
   if (apiVersion < 2) {
@@ -44,8 +42,7 @@ void JSONPlugin::ApplyHostProfile() {
   RunCliCommands("apply_host_profile", Name(), hostProfileCommands, &report.commands);
 }
 
-void JSONPlugin::RunCliCommands(const std::string& method,
-                                const std::string& name,
+void JSONPlugin::RunCliCommands(const std::string& method, const std::string& name,
                                 const std::vector<std::string>& commands,
                                 std::vector<PluginReport::Command>* sent) {
   if (commands.empty()) return;
@@ -54,10 +51,9 @@ void JSONPlugin::RunCliCommands(const std::string& method,
   // before any of its commands runs.
   for (const std::string& line : commands) {
     if (line.size() <= cli::kMaxCommandLineBytes) continue;
-    std::string reason = "CLI command of " + std::to_string(line.size()) +
-                         " bytes is longer than the limit of " +
-                         std::to_string(cli::kMaxCommandLineBytes) + " bytes: " +
-                         line.substr(0, 60) + "...";
+    std::string reason =
+        "CLI command of " + std::to_string(line.size()) + " bytes is longer than the limit of " +
+        std::to_string(cli::kMaxCommandLineBytes) + " bytes: " + line.substr(0, 60) + "...";
     Log_Level(kLogError, "plugin '%s': %s\n", name.c_str(), reason.c_str());
     throw MethodFailedException(method, name, reason);
   }

@@ -46,9 +46,7 @@ class JSONPlugin : public Plugin {
                              std::vector<PluginReport::Command>* sent = nullptr);
 
   const std::vector<std::string>& StartCommands() const { return startCommands; }
-  const std::vector<std::string>& HostProfileCommands() const {
-    return hostProfileCommands;
-  }
+  const std::vector<std::string>& HostProfileCommands() const { return hostProfileCommands; }
 
  private:
   std::vector<std::string> startCommands;

@@ -54,9 +54,7 @@ NativePlugin::NativePlugin(Graph& graph, const std::string& name, const std::str
 
 void NativePlugin::Start() { RunNativeMethod("start", Name(), libraryPath); }
 
-bool NativePlugin::UsesHostProfile() {
-  return apiVersion >= 2 && hasHostProfileEntry;
-}
+bool NativePlugin::UsesHostProfile() { return apiVersion >= 2 && hasHostProfileEntry; }
 
 void NativePlugin::ApplyHostProfile() {
   if (!UsesHostProfile()) {
@@ -65,37 +63,32 @@ void NativePlugin::ApplyHostProfile() {
   RunNativeMethod("apply_host_profile", Name(), libraryPath);
 }
 
-void NativePlugin::RunNativeMethod(const std::string& method,
-                                   const std::string& name,
+void NativePlugin::RunNativeMethod(const std::string& method, const std::string& name,
                                    const std::string& libraryPath) {
   const std::string program = host::HostPath(kExecutorProgram);
-  std::vector<char*> argv = {const_cast<char*>(program.c_str()),
-                             const_cast<char*>(libraryPath.c_str()),
-                             const_cast<char*>(name.c_str()),
-                             const_cast<char*>(method.c_str()), nullptr};
+  std::vector<char*> argv = {
+      const_cast<char*>(program.c_str()), const_cast<char*>(libraryPath.c_str()),
+      const_cast<char*>(name.c_str()), const_cast<char*>(method.c_str()), nullptr};
   char* envp[] = {nullptr};
 
   HvkuserCompat_SpawnFileActions actions;
   HvkuserStatus status = HvkuserCompat_SpawnFileActionsInit(&actions, 3);
   if (status != 0) {
-    throw MethodFailedException(
-        method, name, "failed to init file actions: " + StatusText(status));
+    throw MethodFailedException(method, name, "failed to init file actions: " + StatusText(status));
   }
   for (int fd = 0; fd <= 2; ++fd) {
     status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, fd, fd);
     if (status != 0) {
       HvkuserCompat_SpawnFileActionsDestroy(&actions);
-      throw MethodFailedException(
-          method, name, "failed to add dup2 file actions" + StatusText(status));
+      throw MethodFailedException(method, name,
+                                  "failed to add dup2 file actions" + StatusText(status));
     }
   }
   pid_t pid = -1;
-  status = HvkuserCompat_Spawn(&pid, program.c_str(), &actions, nullptr,
-                               argv.data(), envp);
+  status = HvkuserCompat_Spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
   HvkuserCompat_SpawnFileActionsDestroy(&actions);
   if (status != 0) {
-    throw MethodFailedException(method, name,
-                                "failed to spawn: " + StatusText(status));
+    throw MethodFailedException(method, name, "failed to spawn: " + StatusText(status));
   }
 
   int waitStatus = 0;
@@ -108,14 +101,12 @@ void NativePlugin::RunNativeMethod(const std::string& method,
   }
   if (WIFEXITED(waitStatus)) {
     if (WEXITSTATUS(waitStatus) == 0) return;
-    throw MethodFailedException(
-        method, name,
-        "exited with code " + std::to_string(WEXITSTATUS(waitStatus)));
+    throw MethodFailedException(method, name,
+                                "exited with code " + std::to_string(WEXITSTATUS(waitStatus)));
   }
   if (WIFSIGNALED(waitStatus)) {
-    throw MethodFailedException(
-        method, name,
-        "exited with signal: " + std::to_string(WTERMSIG(waitStatus)));
+    throw MethodFailedException(method, name,
+                                "exited with signal: " + std::to_string(WTERMSIG(waitStatus)));
   }
   throw MethodFailedException(method, name, "exited: <unknown failure>");
 }

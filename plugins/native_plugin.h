@@ -41,8 +41,7 @@ class NativePlugin : public Plugin {
   // empty environment and this process's descriptors 0 to 2, and waits for
   // it. Returns when it exited with 0; throws MethodFailedException(method,
   // name, reason) otherwise.
-  static void RunNativeMethod(const std::string& method,
-                              const std::string& name,
+  static void RunNativeMethod(const std::string& method, const std::string& name,
                               const std::string& libraryPath);
 
   bool HasHostProfileEntry() const { return hasHostProfileEntry; }

@@ -104,8 +104,8 @@ NativeTables ParseNativeTables(const std::string& answer, const std::string& pat
     std::string symbol = reader.String("symbol");
     std::string error = reader.String("loader error");
     reader.End();
-    throw Exception("Failed loading symbol: " + symbol + " Located at: " + path + " Reason: " +
-                    error);
+    throw Exception("Failed loading symbol: " + symbol + " Located at: " + path +
+                    " Reason: " + error);
   }
   if (kind != "tables") reader.Reject("bad answer kind");
 
@@ -131,8 +131,8 @@ NativeTables ParseNativeTables(const std::string& answer, const std::string& pat
 NativeTables ReadNativeTables(const std::string& program, const std::string& name,
                               const std::string& path) {
   using End = host::CapturedRun::End;
-  host::CapturedRun run = host::RunCapturingOutput({program, path, name, "--describe"},
-                                                   kNativeTablesTimeLimit, kNativeTablesAnswerLimit);
+  host::CapturedRun run = host::RunCapturingOutput(
+      {program, path, name, "--describe"}, kNativeTablesTimeLimit, kNativeTablesAnswerLimit);
   std::string failure;
   switch (run.end) {
     case End::kExited:
@@ -140,21 +140,15 @@ NativeTables ReadNativeTables(const std::string& program, const std::string& nam
       failure = "exited with code " + std::to_string(run.code);
       if (run.code == 0) failure += " without an answer";
       break;
-    case End::kSignalled:
-      failure = "killed by signal " + SignalText(run.code);
-      break;
+    case End::kSignalled: failure = "killed by signal " + SignalText(run.code); break;
     case End::kTimedOut:
       failure = "no answer within " + std::to_string(kNativeTablesTimeLimit.count()) + " s; killed";
       break;
     case End::kTooLong:
       failure = "answer longer than " + std::to_string(kNativeTablesAnswerLimit) + " bytes";
       break;
-    case End::kNotStarted:
-      failure = "cannot start " + program + ": " + ErrorText(run.code);
-      break;
-    case End::kLost:
-      failure = "cannot read its exit status: " + ErrorText(run.code);
-      break;
+    case End::kNotStarted: failure = "cannot start " + program + ": " + ErrorText(run.code); break;
+    case End::kLost: failure = "cannot read its exit status: " + ErrorText(run.code); break;
   }
   throw InvalidPluginException(path, kReadingTables + failure);
 }

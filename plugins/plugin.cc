@@ -5,8 +5,7 @@
 
 namespace bootcrank {
 
-Plugin::Plugin(const std::string& name, uint32_t executionClass)
-    : Node(name, executionClass) {}
+Plugin::Plugin(const std::string& name, uint32_t executionClass) : Node(name, executionClass) {}
 
 std::vector<Node*> AsNodes(const RunList& runList) {
   return std::vector<Node*>(runList.begin(), runList.end());
@@ -28,8 +27,8 @@ bool Plugin::InvokeMethod(const std::string& method) {
     Log_Level(kLogError, "Method invocation failed: %s\n", e.what());
     report.detail = e.what();
   } catch (const std::exception& e) {
-    Log_Level(kLogError, "unable to invoke method '%s' on plugin '%s': %s\n",
-              method.c_str(), Name().c_str(), e.what());
+    Log_Level(kLogError, "unable to invoke method '%s' on plugin '%s': %s\n", method.c_str(),
+              Name().c_str(), e.what());
     report.detail = e.what();
   } catch (...) {
     report.detail = "unknown exception";

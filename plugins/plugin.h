@@ -1,10 +1,11 @@
 // Plugin: the abstract base of every unit of start-up work.
 //
 // A plugin is a Node of the dependency graph; its kind's constructor links it
-// to its barriers in the Graph that it is then added to, at once. The base adds what all kinds share: the interface
-// version of its descriptor, the run-once marker and the plugin's own version,
-// the boot flags that enable or disable it, the times of its activation, and
-// the method interface that activation and invoke runs call.
+// to its barriers in the Graph that it is then added to, at once. The base
+// adds what all kinds share: the interface version of its descriptor, the
+// run-once marker and the plugin's own version, the boot flags that enable or
+// disable it, the times of its activation, and the method interface that
+// activation and invoke runs call.
 //
 // Thread-safety: descriptor fields are written only by the constructor on the
 // main thread during discovery and only read afterwards; the activation times
@@ -87,9 +88,7 @@ class Plugin : public Node {
   const std::string& PluginVersion() const { return pluginVersion; }
   TimeValue& ActivationStart() { return activationStart; }
   TimeValue& ActivationEnd() { return activationEnd; }
-  int64_t ElapsedMicros() const {
-    return ElapsedMicroseconds(activationStart, activationEnd);
-  }
+  int64_t ElapsedMicros() const { return ElapsedMicroseconds(activationStart, activationEnd); }
 
  protected:
   int32_t apiVersion = -1;  // 1..4 once a descriptor loaded; -1 for daemons

@@ -77,8 +77,8 @@ void afstream::open(const char* path, std::ios_base::openmode mode) {
   if (fd < 0) {
     int error = errno;
     free(pattern);
-    throw std::runtime_error(std::string("unable to create temporary file to write '") +
-                             path + "': " + ErrorText(error));
+    throw std::runtime_error(std::string("unable to create temporary file to write '") + path +
+                             "': " + ErrorText(error));
   }
   ::close(fd);
   tempPath = pattern;

@@ -55,7 +55,8 @@ void AddTimes(const Node& node, json& out) {
 json Names(const std::vector<Node*>& nodes, bool barriersOnly) {
   json names = json::array();
   for (const Node* node : nodes) {
-    if (!barriersOnly || dynamic_cast<const InitBarrier*>(node) != nullptr) names.push_back(node->Name());
+    if (!barriersOnly || dynamic_cast<const InitBarrier*>(node) != nullptr)
+      names.push_back(node->Name());
   }
   return names;
 }
@@ -197,14 +198,16 @@ std::string BootRecordText(const Settings& settings, const CommandLine& line, co
   json barriers = json::array();
   json missing = json::array();
   for (Node* node : run.graph.Nodes()) {
-    if (auto* plugin = dynamic_cast<Plugin*>(node)) plugins.push_back(PluginEntry(*plugin, stopRun, executorLog));
+    if (auto* plugin = dynamic_cast<Plugin*>(node))
+      plugins.push_back(PluginEntry(*plugin, stopRun, executorLog));
   }
   for (InitBarrier* barrier : run.graph.AllBarriers()) {
     barriers.push_back(BarrierEntry(*barrier, stopRun));
     GraphLockHolder lock;
     if (dynamic_cast<PriorityBarrier*>(barrier) == nullptr && barrier->Dependencies().empty() &&
         !barrier->Dependents().empty()) {
-      missing.push_back({{"name", barrier->Name()}, {"required_by", Names(barrier->Dependents(), false)}});
+      missing.push_back(
+          {{"name", barrier->Name()}, {"required_by", Names(barrier->Dependents(), false)}});
     }
   }
   record["plugins"] = plugins;

@@ -38,8 +38,7 @@ bool PathExists(const std::string& path) {
 }
 
 // Runs `program` with one argument through SpawnAndWait.
-void RunProgram(const std::string& program, const char* argument,
-                const Settings& settings) {
+void RunProgram(const std::string& program, const char* argument, const Settings& settings) {
   std::string path = program;
   std::string arg = argument;
   char* argv[] = {&path[0], &arg[0], nullptr};
@@ -112,8 +111,7 @@ bool TakeRunLock() {
               static_cast<int>(pid), path.c_str());
   };
   switch (host::AcquireRunLock(path, waiting, &holder)) {
-    case host::RunLockResult::kHeld:
-      return true;
+    case host::RunLockResult::kHeld: return true;
     case host::RunLockResult::kNested:
       Log_Level(kLogWarning,
                 "not taking the run lock %s: it is held by process %d, which started this one\n",
@@ -123,8 +121,7 @@ bool TakeRunLock() {
       Log_Level(kLogWarning, "unable to take the run lock %s: %s; running without it\n",
                 path.c_str(), strerror(errno));
       return true;
-    case host::RunLockResult::kInterrupted:
-      break;
+    case host::RunLockResult::kInterrupted: break;
   }
   return false;
 }
@@ -166,7 +163,8 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
     BuildRunList(settings, line, run);
     settings.threadCount = ChooseThreadCount(settings, run.runList.size());
     if (line.dump) {
-      ok = DumpDependencyTree(run.graph, AsNodes(run.runList), line.dumpToFile ? &line.dumpPath : nullptr);
+      ok = DumpDependencyTree(run.graph, AsNodes(run.runList),
+                              line.dumpToFile ? &line.dumpPath : nullptr);
     } else {
       RunGraph(settings, line, run);
       ok = true;
@@ -205,8 +203,7 @@ void ReloadSyslogDaemon() {
   }
 }
 
-bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run,
-               bool ok) {
+bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run, bool ok) {
   if (!settings.invoke && !line.daemon) {
     WriteProfilingLog(run.start, run.end, run.uptimeSeconds, run.runList, settings);
   } else if (line.daemon) {

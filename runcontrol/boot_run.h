@@ -16,14 +16,14 @@ namespace bootcrank {
 
 // What main keeps for the length of a run.
 struct BootRun {
-  Graph graph;              // owns every plugin and barrier of the run
-  TimeValue start;          // taken before anything else
-  TimeValue end;            // taken after the run
-  long uptimeSeconds = 0;   // the host's uptime at start
-  RunList runList;          // in discovery order
+  Graph graph;             // owns every plugin and barrier of the run
+  TimeValue start;         // taken before anything else
+  TimeValue end;           // taken after the run
+  long uptimeSeconds = 0;  // the host's uptime at start
+  RunList runList;         // in discovery order
   std::set<std::string> runOnceSet;
-  std::set<std::string> runOnceBefore;  // the set as discovery found it
-  std::vector<std::string> arguments;    // the command line after the program name
+  std::set<std::string> runOnceBefore;    // the set as discovery found it
+  std::vector<std::string> arguments;     // the command line after the program name
   std::vector<LoadFailure> loadFailures;  // plugin files that could not be loaded
   std::vector<CycleReport> cycles;        // the dependency cycles broken
 };
@@ -58,8 +58,7 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run);
 
 // Profiling log, syslog configuration upgrade and reload (init mode), CLI
 // executor stop. Returns the final ok flag.
-bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run,
-               bool ok);
+bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run, bool ok);
 
 // Sends SIGUSR1 to the syslog daemon named by its pid file, with the pid
 // file's messages. Exposed for tests.

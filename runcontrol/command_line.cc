@@ -104,8 +104,8 @@ const struct option kOptions[] = {
 };
 
 // Digits only after an optional sign; true with the value when it fits.
-bool ParseDecimal(const char* text, bool allowMinus, uint64_t limit,
-                  bool& negative, uint64_t& value) {
+bool ParseDecimal(const char* text, bool allowMinus, uint64_t limit, bool& negative,
+                  uint64_t& value) {
   if (text == nullptr) return false;
   negative = false;
   if (*text == '+' || (allowMinus && *text == '-')) negative = *text++ == '-';
@@ -136,9 +136,7 @@ void SplitCommaList(const std::string& text, std::vector<std::string>& out) {
   SplitInto(text, out);
 }
 
-void SplitCommaList(const std::string& text, std::set<std::string>& out) {
-  SplitInto(text, out);
-}
+void SplitCommaList(const std::string& text, std::set<std::string>& out) { SplitInto(text, out); }
 
 bool ParseSeed(const char* text, int64_t& seed) {
   bool negative;
@@ -158,8 +156,7 @@ bool ParseTimeout(const char* text, uint32_t& seconds) {
   return true;
 }
 
-ParseResult ParseCommandLine(int argc, char** argv, Settings& settings,
-                             CommandLine& line) {
+ParseResult ParseCommandLine(int argc, char** argv, Settings& settings, CommandLine& line) {
   optind = 0;  // full re-initialisation, so that tests may parse repeatedly
   for (;;) {
     int id = getopt_long(argc, argv, "h", kOptions, nullptr);
@@ -204,9 +201,7 @@ ParseResult ParseCommandLine(int argc, char** argv, Settings& settings,
         line.dumpToFile = optarg != nullptr;
         line.dumpPath = optarg != nullptr ? optarg : "";
         break;
-      case kInteractiveModeRequires:
-        SplitCommaList(optarg, settings.interactiveRequires);
-        break;
+      case kInteractiveModeRequires: SplitCommaList(optarg, settings.interactiveRequires); break;
       case kDaemon:
         line.daemon = true;
         if (optarg != nullptr) settings.daemonWait = strcmp(optarg, "wait") == 0;
@@ -227,8 +222,8 @@ ParseResult ParseCommandLine(int argc, char** argv, Settings& settings,
 
 Combination CheckCombination(const Settings& settings, CommandLine& line) {
   if (line.daemon) {
-    if (settings.interactive || settings.invoke || settings.method.empty() ||
-        line.init || !line.pluginNames.empty()) {
+    if (settings.interactive || settings.invoke || settings.method.empty() || line.init ||
+        !line.pluginNames.empty()) {
       return Combination::kInvalid;
     }
     if (settings.method == "start") {

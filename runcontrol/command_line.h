@@ -33,8 +33,7 @@ enum class ParseResult {
 
 // Reads the options into `settings` and `line` with getopt_long, as main
 // does. Prints the usage text for --help and the error line for a bad option.
-ParseResult ParseCommandLine(int argc, char** argv, Settings& settings,
-                             CommandLine& line);
+ParseResult ParseCommandLine(int argc, char** argv, Settings& settings, CommandLine& line);
 
 enum class Combination {
   kValid,
@@ -54,8 +53,8 @@ void SplitCommaList(const std::string& text, std::set<std::string>& out);
 
 // Strict decimal parsers for option arguments: false for an empty text, a
 // text that is not a number, or one out of range.
-bool ParseSeed(const char* text, int64_t& seed);            // signed 32-bit, +/-
-bool ParseTimeout(const char* text, uint32_t& seconds);     // unsigned 32-bit, +
+bool ParseSeed(const char* text, int64_t& seed);         // signed 32-bit, +/-
+bool ParseTimeout(const char* text, uint32_t& seconds);  // unsigned 32-bit, +
 
 }  // namespace bootcrank
 

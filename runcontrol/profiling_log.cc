@@ -25,7 +25,7 @@ void WritePluginLines(std::ostream& out, const RunList& runList, const char* tag
     FormatTimestamp(out, plugin->ActivationStart());
     out << " - ";
     FormatTimestamp(out, plugin->ActivationEnd());
-    out << "]" << " " << tag << ": " << plugin->Name() << "\n";
+    out << "] " << tag << ": " << plugin->Name() << "\n";
   }
 }
 
@@ -46,8 +46,8 @@ void FormatTimestamp(std::ostream& out, const TimeValue& time) {
   gmtime_r(&seconds, &parts);
   out << std::setfill('0') << std::setw(4) << parts.tm_year + 1900 << "-" << std::setw(2)
       << parts.tm_mon + 1 << "-" << std::setw(2) << parts.tm_mday << " " << std::setw(2)
-      << parts.tm_hour << ":" << std::setw(2) << parts.tm_min << ":" << std::setw(2)
-      << parts.tm_sec << "." << std::setw(6) << time.microseconds;
+      << parts.tm_hour << ":" << std::setw(2) << parts.tm_min << ":" << std::setw(2) << parts.tm_sec
+      << "." << std::setw(6) << time.microseconds;
 }
 
 namespace {
@@ -88,8 +88,8 @@ void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptime
   }
 }
 
-void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end,
-                              const RunList& runList, const Settings& settings) {
+void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end, const RunList& runList,
+                              const Settings& settings) {
   std::string path = host::HostPath(kLogPath);
   try {
     afstream log;

@@ -36,8 +36,8 @@ void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptime
 // Appends the daemon section to the current log. A missing or empty log is a
 // failure ("unable to log daemon profiling information: failed to write to
 // temp file: ..."), and nothing is written.
-void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end,
-                              const RunList& runList, const Settings& settings);
+void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end, const RunList& runList,
+                              const Settings& settings);
 
 }  // namespace bootcrank
 

@@ -9,9 +9,7 @@
 namespace bootcrank {
 namespace cli {
 
-std::string ControlSocketPath() {
-  return host::HostPath("/var/run/quarro/bootcrankExecutor.sock");
-}
+std::string ControlSocketPath() { return host::HostPath("/var/run/quarro/bootcrankExecutor.sock"); }
 
 bool ControlSocketAddress(const std::string& path, sockaddr_un* address) {
   std::memset(address, 0, sizeof *address);

@@ -78,7 +78,8 @@ pid_t StartExecutorProgram(const std::string& program, int pidReport) {
   }
   if (status == 0) status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, pidReport, 3);
   pid_t child = -1;
-  if (status == 0) status = HvkuserCompat_Spawn(&child, path.c_str(), &actions, nullptr, argv, environ);
+  if (status == 0)
+    status = HvkuserCompat_Spawn(&child, path.c_str(), &actions, nullptr, argv, environ);
   HvkuserCompat_SpawnFileActionsDestroy(&actions);
   if (status == 0) return child;
   if (status == EAGAIN || status == ENOMEM) throw Exception("Failed to fork" + ErrorText(status));
@@ -102,7 +103,8 @@ void AwaitReply(int fd, const std::string& command, const std::string& requester
     }
     if (ready == 0) waited += kStatusEveryMs / 10;
     if (waited >= nextStatus) {
-      Log_Level(kLogInfo, "still waiting for the CLI executor after %d s: plugin '%s', command '%s'\n",
+      Log_Level(kLogInfo,
+                "still waiting for the CLI executor after %d s: plugin '%s', command '%s'\n",
                 waited / 1000, requester.c_str(), command.c_str());
       nextStatus += kStatusEveryMs;
     }
@@ -129,8 +131,7 @@ HvcliExecutor::~HvcliExecutor() = default;
 int HvcliExecutor::Connect(bool logFailure) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    Log_Level(kLogError, "Failed creating bootcrank client socket %s\n",
-              ErrorText(errno).c_str());
+    Log_Level(kLogError, "Failed creating bootcrank client socket %s\n", ErrorText(errno).c_str());
     return -1;
   }
   sockaddr_un address;

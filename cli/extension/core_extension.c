@@ -117,8 +117,7 @@ __attribute__((visibility("default"))) int hvcli_extension_register(
                          (void*)(long)(O_CREAT | O_TRUNC)) != 0 ||
       table->add_command(table->registry, "file append", kFileParameters, FileCommand,
                          (void*)(long)(O_CREAT | O_APPEND)) != 0 ||
-      table->add_command(table->registry, "sysctl set", kSysctlParameters, SysctlSet,
-                         NULL) != 0) {
+      table->add_command(table->registry, "sysctl set", kSysctlParameters, SysctlSet, NULL) != 0) {
     return -1;
   }
   return 0;

@@ -67,8 +67,7 @@ struct hvcli_host {
    * while the extension is loaded. Returns 0, or -1 for an empty or
    * malformed path or a path that is already registered. */
   int (*add_command)(struct hvcli_registry* registry, const char* path,
-                     const char* const* parameters, hvcli_handler handler,
-                     void* context);
+                     const char* const* parameters, hvcli_handler handler, void* context);
 
   /* The value of parameter `name` (the last one when given twice), or null
    * when the command line does not give it. */
@@ -78,8 +77,7 @@ struct hvcli_host {
   void (*add_error)(struct hvcli_call* call, const char* text);
 
   /* Records one named result value (copied). */
-  void (*add_result)(struct hvcli_call* call, const char* name,
-                     const char* value);
+  void (*add_result)(struct hvcli_call* call, const char* name, const char* value);
 
   /* Resolves the absolute host path `path` below the host root into
    * `buffer` (NUL-terminated when `size` > 0). Returns the length of the

@@ -60,14 +60,14 @@ typedef const char *const *bootcrank_name_list;
 /* The "metadata" table. 64-bit, natural alignment: the offsets are part of
  * the interface (checked below). */
 struct bootcrank_metadata {
-  uint32_t version;                       /* offset 0: 1 to 4 */
-  bootcrank_name_list requires_barriers;  /* offset 8: finished before start */
-  bootcrank_name_list provides_barriers;  /* offset 16: wait for this plugin */
+  uint32_t version;                      /* offset 0: 1 to 4 */
+  bootcrank_name_list requires_barriers; /* offset 8: finished before start */
+  bootcrank_name_list provides_barriers; /* offset 16: wait for this plugin */
   /* From version 3 on: */
-  const char *plugin_version;             /* offset 24: run-once version text */
-  uint8_t run_once;                       /* offset 32: 0 or 1 */
-  bootcrank_name_list required_flags;     /* offset 40: all must be given */
-  bootcrank_name_list disabling_flags;    /* offset 48: any one disables */
+  const char *plugin_version;          /* offset 24: run-once version text */
+  uint8_t run_once;                    /* offset 32: 0 or 1 */
+  bootcrank_name_list required_flags;  /* offset 40: all must be given */
+  bootcrank_name_list disabling_flags; /* offset 48: any one disables */
 };
 
 /* The "operations" table: one slot per method. A null slot means the plugin
@@ -85,14 +85,20 @@ struct bootcrank_operations {
 #else
 #define BOOTCRANK_STATIC_ASSERT_ _Static_assert
 #endif
-BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, requires_barriers) == 8, "layout");
-BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, provides_barriers) == 16, "layout");
-BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, plugin_version) == 24, "layout");
+BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, requires_barriers) == 8,
+                         "layout");
+BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, provides_barriers) == 16,
+                         "layout");
+BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, plugin_version) == 24,
+                         "layout");
 BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, run_once) == 32, "layout");
-BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, required_flags) == 40, "layout");
-BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, disabling_flags) == 48, "layout");
+BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, required_flags) == 40,
+                         "layout");
+BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_metadata, disabling_flags) == 48,
+                         "layout");
 BOOTCRANK_STATIC_ASSERT_(sizeof(struct bootcrank_metadata) == 56, "layout");
-BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_operations, apply_host_profile) == 8, "layout");
+BOOTCRANK_STATIC_ASSERT_(__builtin_offsetof(struct bootcrank_operations, apply_host_profile) == 8,
+                         "layout");
 #undef BOOTCRANK_STATIC_ASSERT_
 #endif
 

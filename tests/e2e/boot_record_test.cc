@@ -76,7 +76,9 @@ TEST(BootRecordE2E, OneRunRecordsEveryPluginItsOutcomeAndTheGraphsProblems) {
     EXPECT_EQ(c.result, (*plugin)["result"]);
     EXPECT_EQ(c.detail, plugin->value("error", plugin->value("skip_reason", "")));
     EXPECT_EQ(c.ran, plugin->contains("started") && plugin->contains("ended") && plugin->contains("worker"));
-    if (c.ran) EXPECT_LE((*plugin)["ready"].get<int64_t>(), (*plugin)["started"].get<int64_t>());
+    if (c.ran) {
+      EXPECT_LE((*plugin)["ready"].get<int64_t>(), (*plugin)["started"].get<int64_t>());
+    }
   }
   const json& bad = *Find(record["plugins"], "bad");
   EXPECT_EQ(json::array({"good-done"}), bad["requires"]);

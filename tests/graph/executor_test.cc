@@ -116,6 +116,7 @@ TEST(ExecutorStress, RandomGraphsRunEachNodeOnceAfterItsDependencies) {
       for (RecordingNode* node : shuffled) node->ScheduleStart(&executor);
       for (RecordingNode* node : shuffled) node->WaitStarted();
     }
+    GraphLockHolder lock;
     for (auto& node : g.nodes) {
       ASSERT_EQ(node->started.runs, 1) << node->Name();
       for (Node* dependency : node->Dependencies()) {

@@ -58,7 +58,9 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
     afstream out;
     std::string failure = Thrown<std::runtime_error>([&] { out.reopen(dir.Path(c.name).c_str(), std::ios_base::out); });
     EXPECT_EQ(0u, failure.find("failed to write to temp file: ")) << c.name << ": " << failure;
-    if (c.reason != nullptr) EXPECT_EQ(std::string("failed to write to temp file: ") + c.reason, failure);
+    if (c.reason != nullptr) {
+      EXPECT_EQ(std::string("failed to write to temp file: ") + c.reason, failure);
+    }
   }
 
   // A file size limit makes the flush fail part-way (EFBIG once SIGXFSZ is ignored).
