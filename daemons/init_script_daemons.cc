@@ -1,18 +1,16 @@
 #include "daemons/init_script_daemons.h"
 
-#include <cstdio>
-
 #include <algorithm>
 #include <boost/filesystem/path.hpp>
-#include <boost/iostreams/device/file_descriptor.hpp>
-#include <boost/iostreams/stream.hpp>
 #include <exception>
 #include <sstream>
 
 #include "daemons/daemon_plugin.h"
 #include "graph/graph.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
+#include "host/spawn.h"
 #include "base/exception.h"
 
 namespace bootcrank {
@@ -26,14 +24,6 @@ bool ExcludedFromStartRuns(const std::string& name) {
 
 bool IsBlank(const std::string& line) {
   return line.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
-}
-
-InitScriptListing ReadListing(FILE* pipe) {
-  namespace io = boost::iostreams;
-  int fd = fileno(pipe);
-  if (!(fd > 0)) return InitScriptListing();
-  io::stream<io::file_descriptor_source> in(fd, io::never_close_handle);
-  return ParseInitScriptListing(in);
 }
 
 }  // namespace
@@ -66,15 +56,17 @@ InitScriptListing ParseInitScriptListing(std::istream& in) {
 
 RunList DiscoverInitScriptDaemons(Graph& graph, bool stop) {
   InitScriptListing listing;
-  const std::string command = host::HostPath("/bin/chkconfig") + " -p";
-  if (FILE* pipe = popen(command.c_str(), "re")) {
+  const std::string command = host::HostPath(host::kInitScriptListerPath) + " -p";
+  std::string output;
+  // The tool's exit status does not matter; a shell that cannot be started
+  // lists nothing.
+  if (host::ReadShellCommandOutput(command, &output)) {
     try {
-      listing = ReadListing(pipe);
+      std::istringstream in(output);
+      listing = ParseInitScriptListing(in);
     } catch (...) {
-      pclose(pipe);
       throw Exception("Failed obtaining list of init.d scripts");
     }
-    pclose(pipe);  // the tool's exit status does not matter
   }
 
   for (const std::string& line : listing.malformed) {

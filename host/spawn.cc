@@ -10,6 +10,8 @@
 
 #include "host/error_text.h"
 #include "host/host_paths.h"
+#include "host/log.h"
+#include "host/open_file.h"
 #include "host/process.h"
 #include "host/unique_fd.h"
 
@@ -139,5 +141,19 @@ bool ReadShellCommandOutput(const std::string& command, std::string* output) {
 }
 
 }  // namespace host
+
+bool SpawnAndWait(char* const argv[], char* const envp[]) {
+  host::UniqueFd null(host::OpenWithoutWaiting(host::kNullDevicePath, O_RDWR));
+  const int stdio[3] = {null.Get(), null.Get(), null.Get()};
+  pid_t pid = -1;
+  int status = host::Spawn(argv[0], argv, envp, stdio, &pid);
+  if (status != 0) {
+    Log_Level(kLogError, "execve(%s) failure: %s\n", argv[0], host::ErrorText(status).c_str());
+    return false;
+  }
+  int waitStatus = 0;
+  return host::WaitForChild(pid, &waitStatus) == pid && WIFEXITED(waitStatus) &&
+         WEXITSTATUS(waitStatus) == 0;
+}
 
 }  // namespace bootcrank

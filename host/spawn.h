@@ -79,6 +79,12 @@ bool ReadShellCommandOutput(const std::string& command, std::string* output);
 
 }  // namespace host
 
+// Runs the program argv[0] with `argv` and `envp`, with standard input,
+// output and error on /dev/null and no other descriptor, and waits for it.
+// True only when it exited normally with status 0. A program that cannot be
+// run is logged ("execve(<program>) failure: <error>", level 110).
+bool SpawnAndWait(char* const argv[], char* const envp[]);
+
 }  // namespace bootcrank
 
 #endif  // BOOTCRANK_HOST_SPAWN_H_

@@ -5,6 +5,7 @@
 #include <istream>
 #include <sstream>
 
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/read_file.h"
@@ -12,7 +13,6 @@
 namespace bootcrank {
 namespace {
 
-const char kDebugConfigPath[] = "/etc/quarro/bootcrank/debug.conf";
 // An administrator's file of a few lines; anything beyond is not read.
 constexpr size_t kMaxDebugConfigBytes = 16 * 1024 * 1024;
 
@@ -55,7 +55,7 @@ std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
 // The host's file, as text; false when it cannot be opened.
 bool ReadDebugConfigText(std::string* text) {
   // A read error ends the file early: what was read still counts.
-  return host::ReadFile(host::HostPath(kDebugConfigPath), kMaxDebugConfigBytes, text) !=
+  return host::ReadFile(host::HostPath(host::kDebugConfigPath), kMaxDebugConfigBytes, text) !=
          host::ReadResult::kNotOpened;
 }
 

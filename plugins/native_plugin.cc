@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
-#include <errno.h>
 #include <sys/wait.h>
 
 #include <bootcrank/native_plugin.h>
@@ -12,14 +11,14 @@
 
 #include "graph/barrier.h"
 #include "graph/graph.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
+#include "host/process.h"
 #include "host/spawn.h"
 #include "base/exception.h"
 
 namespace bootcrank {
 namespace {
-
-const char kExecutorProgram[] = "/usr/lib/quarro/bootcrank/nativeExecutor";
 
 // dlclose on every way out of the constructor.
 class LibraryHandle {
@@ -129,7 +128,7 @@ void NativePlugin::ApplyHostProfile() {
 void NativePlugin::RunNativeMethod(const std::string& method,
                                    const std::string& name,
                                    const std::string& libraryPath) {
-  const std::string program = host::HostPath(kExecutorProgram);
+  const std::string program = host::HostPath(host::kNativeExecutorPath);
   std::vector<char*> argv = {const_cast<char*>(program.c_str()),
                              const_cast<char*>(libraryPath.c_str()),
                              const_cast<char*>(name.c_str()),
@@ -160,11 +159,7 @@ void NativePlugin::RunNativeMethod(const std::string& method,
   }
 
   int waitStatus = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(pid, &waitStatus, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited < 0) {
+  if (host::WaitForChild(pid, &waitStatus) < 0) {
     throw MethodFailedException(method, name, "failed to read exit status");
   }
   if (WIFEXITED(waitStatus)) {

@@ -1,13 +1,7 @@
 #include "runcontrol/boot_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/filesystem.hpp>
-#include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <memory>
 
@@ -17,24 +11,22 @@
 #include "graph/dependency_dump.h"
 #include "graph/executor.h"
 #include "graph/graph.h"
+#include "host/error_text.h"
+#include "host/files.h"
 #include "host/host_control.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/read_file.h"
 #include "host/log.h"
 #include "host/process.h"
+#include "host/spawn.h"
 #include "plugins/discovery.h"
 #include "runcontrol/profiling_log.h"
 #include "runcontrol/run_once_record.h"
-#include "runcontrol/spawn_and_wait.h"
 
 namespace bootcrank {
 
 namespace {
-
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 // Runs `program` with one argument through SpawnAndWait.
 void RunProgram(const std::string& program, const char* argument,
@@ -47,7 +39,7 @@ void RunProgram(const std::string& program, const char* argument,
 }
 
 uint32_t ChooseThreadCount(Settings& settings, size_t plugins) {
-  if (PathExists(host::HostPath("/stateless.tgz"))) {
+  if (host::PathExists(host::HostPath(host::kStatelessImagePath))) {
     settings.parallel = false;
     return settings.threadCount;
   }
@@ -91,20 +83,20 @@ void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
 }  // namespace
 
 void StartSyslogAndEventDaemons(const Settings& settings) {
-  RunProgram(host::HostPath("/usr/lib/quarro/hvsyslog/bin/hvsyslogd"), "-i", settings);
-  RunProgram(host::HostPath("/etc/init.d/evtd"), "start", settings);
+  RunProgram(host::HostPath(host::kSyslogDaemonPath), "-i", settings);
+  RunProgram(host::HostPath(host::kEventDaemonScriptPath), "start", settings);
 }
 
 void PrepareProcess(Settings& settings, const CommandLine& line) {
   std::string directory = line.pluginDirectory.empty()
-                              ? host::HostPath("/usr/libexec/bootcrank/plugins")
+                              ? host::HostPath(host::kPluginDirectoryPath)
                               : line.pluginDirectory;
   settings.pluginDirectory = boost::filesystem::system_complete(directory).string();
-  if (chdir("/") != 0) {
-    Log_Level(kLogInfo, "unable to change filesystem root: %s.\n", strerror(errno));
+  if (int error = host::ChangeDirectory(host::kRootDirectoryPath)) {
+    Log_Level(kLogInfo, "unable to change filesystem root: %s.\n", host::ErrorText(error).c_str());
   }
-  if (setsid() < 0) {
-    Log_Level(kLogInfo, "unable to create session: %s.\n", strerror(errno));
+  if (int error = host::StartSession()) {
+    Log_Level(kLogInfo, "unable to create session: %s.\n", host::ErrorText(error).c_str());
   }
 }
 
@@ -135,7 +127,7 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
 void ReloadSyslogDaemon() {
   // Read without blocking: a FIFO at the pid file's place reads as empty.
   std::string text;
-  if (host::ReadFile(host::HostPath("/var/run/quarro/hvsyslogd.pid"), 4096, &text) ==
+  if (host::ReadFile(host::HostPath(host::kSyslogDaemonPidPath), 4096, &text) ==
       host::ReadResult::kNotOpened) {
     Log_Level(kLogWarning, "unable to open hvksyslogd pid file.\n");
     return;
@@ -147,8 +139,8 @@ void ReloadSyslogDaemon() {
     Log_Level(kLogError, "unable to read hvsyslogd pid.\n");
     return;
   }
-  if (kill(static_cast<pid_t>(pid), SIGUSR1) != 0) {
-    Log_Level(kLogWarning, "failed to reload hvsyslogd: %s.\n", strerror(errno));
+  if (int error = host::SendSignal(static_cast<pid_t>(pid), SIGUSR1)) {
+    Log_Level(kLogWarning, "failed to reload hvsyslogd: %s.\n", host::ErrorText(error).c_str());
   }
 }
 
@@ -161,9 +153,9 @@ bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run,
   }
 
   if (line.init) {
-    if (PathExists(host::HostPath("/etc/syslog.conf"))) {
-      std::string script = host::HostPath("/usr/lib/quarro/hvsyslog/bin/upgrade-syslog.conf.sh");
-      if (system(script.c_str()) == -1) {
+    if (host::PathExists(host::HostPath(host::kSyslogConfigPath))) {
+      std::string script = host::HostPath(host::kSyslogUpgradeScriptPath);
+      if (host::RunShellCommand(script) == -1) {
         Log_Level(kLogError, "failed to call %s\n", script.c_str());
       }
     }
