@@ -115,25 +115,16 @@ TEST_F(HostileHost, FullBootBankKeepsTheOldRunOnceRecord) {
   }
   Plugin("one.json", Descriptor("", "", ""));
   box_.WriteFile("/old-record", "bootcrank.run-once=old1.0,\n");
-  ASSERT_EQ(0, Shell("gzip -n -c '" + box_.Path("/old-record") + "' > '" + box_.Path("/old-record.gz") + "'"));
-  const std::string root = box_.Root();
-  box_.WriteFile("/full-bank.sh",
-                 "set -e\nmount -t tmpfs -o size=64k tmpfs '" + root + "/bootbank'\n"
-                 "cp '" + root + "/old-record.gz' '" + root + "/bootbank/bootcrnk.gz'\n"
-                 "dd if=/dev/zero of='" + root + "/bootbank/filler' bs=1024 2>/dev/null || true\n"
-                 "set +e\nBOOTCRANK_ROOT='" + root + "' '" + box_.Program() + "' --run-once=" + keys +
-                 " > '" + root + "/out' 2>&1\n"
-                 "echo $? > '" + root + "/status'\n"
-                 "cp '" + root + "/bootbank/bootcrnk.gz' '" + root + "/kept.gz'\n"
-                 "ls -a '" + root + "/bootbank' > '" + root + "/listing'\n");
-  ASSERT_EQ(0, Shell("unshare -m --propagation private sh '" + root + "/full-bank.sh'"));
-  std::string out = box_.ReadFile("/out");
-  EXPECT_EQ("0\n", box_.ReadFile("/status")) << out;
-  EXPECT_TRUE(HasRecord(out, "warning", "unable to write run-once record (" + box_.Path(kRecord) + "): " +
-                                            std::strerror(ENOSPC) + "."))
-      << out.substr(0, 3000);
+  ASSERT_EQ(0, Shell("gzip -n '" + box_.Path("/old-record") + "'"));
+  FullFileSystemRun run = RunWithFullFileSystem(box_, kRecord, box_.ReadFile("/old-record.gz"), "--run-once=" + keys);
+  ASSERT_TRUE(run.ran);
+  EXPECT_EQ("0\n", run.status) << run.out;
+  EXPECT_TRUE(HasRecord(run.out, "warning", "unable to write run-once record (" + box_.Path(kRecord) + "): " +
+                                                std::strerror(ENOSPC) + "."))
+      << run.out.substr(0, 3000);
+  box_.WriteFile("/kept.gz", run.kept);
   EXPECT_EQ("bootcrank.run-once=old1.0,\n", Unzipped(box_, "/kept.gz"));
-  EXPECT_EQ(".\n..\nbootcrnk.gz\nfiller\n", box_.ReadFile("/listing"));
+  EXPECT_EQ(".\n..\nbootcrnk.gz\nfiller\n", run.listing);
 }
 
 // A killed run leaves its temporary files beside the record and the log; the
