@@ -1,16 +1,14 @@
 #include "cli/autocli_dispatcher.h"
 
-#include <dirent.h>
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
+#include "host/error_text.h"
+#include "host/files.h"
 #include "host/host_root.h"
 #include "host/log.h"
+#include "host/shared_library.h"
 
 struct hvcli_call {
   const Toolbelt::AutoCli::CommandInput* input;
@@ -90,7 +88,8 @@ Dispatcher::Dispatcher() : registry_(new Registry) {
 
 Dispatcher::~Dispatcher() {
   commands_.clear();
-  for (auto it = libraries_.rbegin(); it != libraries_.rend(); ++it) dlclose(*it);
+  // Unloaded in the reverse order of loading.
+  while (!libraries_.empty()) libraries_.pop_back();
 }
 
 int Dispatcher::AddCommand(hvcli_registry* registry, const char* path,
@@ -112,40 +111,37 @@ int Dispatcher::AddCommand(hvcli_registry* registry, const char* path,
 
 void Dispatcher::AddExternalDirectory(const std::string& directory) {
   directories_.push_back(directory);
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) {
+  std::vector<std::string> entries;
+  if (int error = bootcrank::host::ListDirectory(directory, &entries)) {
     throw std::runtime_error("cannot open CLI extension directory " + directory + ": " +
-                             std::strerror(errno));
+                             bootcrank::host::ErrorText(error));
   }
   std::vector<std::string> names;
-  while (struct dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
+  for (const std::string& name : entries) {
     if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) {
       names.push_back(name);
     }
   }
-  closedir(dir);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     std::string file = directory + "/" + name;
-    struct stat st;
-    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (!bootcrank::host::IsRegularFile(file)) continue;
     LoadExtension(file);
   }
 }
 
 void Dispatcher::LoadExtension(const std::string& file) {
-  void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    Log_Level(kLogWarning, "unable to load CLI extension %s: %s\n", file.c_str(), dlerror());
+  auto library = std::make_unique<bootcrank::host::SharedLibrary>(file);
+  if (!library->Loaded()) {
+    Log_Level(kLogWarning, "unable to load CLI extension %s: %s\n", file.c_str(),
+              library->Error().c_str());
     return;
   }
   auto registerFunction =
-      reinterpret_cast<hvcli_register_function>(dlsym(library, HVCLI_EXTENSION_REGISTER_SYMBOL));
+      reinterpret_cast<hvcli_register_function>(library->Symbol(HVCLI_EXTENSION_REGISTER_SYMBOL));
   if (registerFunction == nullptr) {
     Log_Level(kLogWarning, "unable to load CLI extension %s: no function %s\n", file.c_str(),
               HVCLI_EXTENSION_REGISTER_SYMBOL);
-    dlclose(library);
     return;
   }
   registry_->pending.clear();
@@ -156,12 +152,11 @@ void Dispatcher::LoadExtension(const std::string& file) {
     Log_Level(kLogWarning, "unable to load CLI extension %s: registration returned %d\n",
               file.c_str(), result);
     registry_->pending.clear();
-    dlclose(library);
     return;
   }
   commands_.insert(registry_->pending.begin(), registry_->pending.end());
   registry_->pending.clear();
-  libraries_.push_back(library);
+  libraries_.push_back(std::move(library));
 }
 
 std::vector<std::string> Dispatcher::GetCommandPaths() const {

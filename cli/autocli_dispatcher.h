@@ -17,6 +17,7 @@
 
 #include "bootcrank/hvcli_extension.h"
 #include "cli/autocli_command.h"
+#include "host/shared_library.h"
 
 namespace Toolbelt {
 namespace AutoCli {
@@ -57,7 +58,8 @@ class Dispatcher {
   void LoadExtension(const std::string& file);
 
   std::map<std::string, Command> commands_;
-  std::vector<void*> libraries_;  // dlopen handles, closed in the destructor
+  // The loaded extensions, unloaded in reverse order by the destructor.
+  std::vector<std::unique_ptr<bootcrank::host::SharedLibrary>> libraries_;
   std::vector<std::string> directories_;
   std::unique_ptr<Registry> registry_;
   hvcli_host host_;  // the table every extension receives

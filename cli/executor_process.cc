@@ -1,24 +1,22 @@
 #include "cli/executor_process.h"
 
 #include <pthread.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <syslog.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <strings.h>
 
 #include "cli/client/control_socket.h"
 #include "cli/hvcli_dispatcher.h"
+#include "host/error_text.h"
+#include "host/files.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/poll.h"
 #include "host/process.h"
+#include "host/unix_socket.h"
 #include "base/exception.h"
 #include "host/logging.h"
 
@@ -36,57 +34,31 @@ constexpr int kRequestTimeoutSeconds = 3;
 // Set by the stop request; read by the poll loop. Event-loop thread only.
 bool executorExitRequested = false;
 
-std::string ErrorText(int error) { return std::strerror(error); }
+using host::ErrorText;
 
 // Creates `directory` and its missing parents with mode 0755.
 void MakeDirectories(const std::string& directory) {
-  for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
-    std::string prefix = directory.substr(0, slash);
-    if (!prefix.empty() && mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
-      throw Exception("Failed to create executor control socket directory " + prefix + ": " +
-                      ErrorText(errno));
-    }
-    if (slash == std::string::npos) break;
+  std::string failed;
+  if (int error = host::MakeDirectories(directory, 0755, &failed)) {
+    throw Exception("Failed to create executor control socket directory " + failed + ": " +
+                    ErrorText(error));
   }
-  struct stat st;
-  if (stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    throw Exception("Failed to create executor control socket directory " + directory + ": " +
-                    ErrorText(errno != 0 ? errno : ENOTDIR));
-  }
-}
-
-// Removes a socket file at `path` that no process listens on, left by an
-// executor that did not end cleanly. Anything else at `path` stays, and bind
-// reports it.
-void RemoveStaleSocket(const std::string& path, const sockaddr_un& address) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return;
-  int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (probe < 0) return;
-  int result;
-  do {
-    result = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } while (result < 0 && errno == EINTR);
-  bool stale = result < 0 && errno == ECONNREFUSED;
-  close(probe);
-  if (stale) unlink(path.c_str());
 }
 
 // True when the connected peer runs as the executor's own user.
 bool PeerIsOwnUser(int connection) {
-  struct ucred peer;
-  socklen_t size = sizeof peer;
-  if (getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+  host::PeerCredentials peer;
+  if (int error = host::PeerOf(connection, &peer)) {
     Log_Level(kLogWarning, "Refusing executor control connection: cannot identify peer - %s\n",
-              ErrorText(errno).c_str());
+              ErrorText(error).c_str());
     return false;
   }
-  if (peer.uid != geteuid()) {
+  if (peer.userId != host::EffectiveUserId()) {
     Log_Level(kLogWarning,
               "Refusing executor control connection from uid %u (pid %d): executor runs as "
               "uid %u\n",
-              static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid),
-              static_cast<unsigned>(geteuid()));
+              static_cast<unsigned>(peer.userId), static_cast<int>(peer.processId),
+              static_cast<unsigned>(host::EffectiveUserId()));
     return false;
   }
   return true;
@@ -96,30 +68,19 @@ bool PeerIsOwnUser(int connection) {
 // `clientData` points to.
 void HandleControlConnection(void* clientData) {
   const int listening = *static_cast<int*>(clientData);
-  int connection;
-  do {
-    connection = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
-  } while (connection < 0 && errno == EINTR);
-  if (connection < 0) {
+  host::UniqueFd connection = host::AcceptConnection(listening);
+  if (!connection.Valid()) {
     Log_Level(kLogWarning, "Error accepting connection on contol socket - %s\n\n",
               ErrorText(errno).c_str());
     return;
   }
-  if (!PeerIsOwnUser(connection)) {
-    close(connection);
-    return;
-  }
-  timeval timeout{kRequestTimeoutSeconds, 0};
-  setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (!PeerIsOwnUser(connection.Get())) return;
+  host::SetReceiveTimeout(connection.Get(), kRequestTimeoutSeconds);
 
   char buffer[kLargestRequest + 1];
-  ssize_t received;
-  do {
-    received = recv(connection, buffer, kLargestRequest, 0);
-  } while (received < 0 && errno == EINTR);
+  ssize_t received = host::ReceiveOnce(connection.Get(), buffer, kLargestRequest);
   if (received < 0) {
     Log_Level(kLogWarning, "Failed to read message from socket - %s\n\n", ErrorText(errno).c_str());
-    close(connection);
     return;
   }
   buffer[received] = '\0';
@@ -132,8 +93,7 @@ void HandleControlConnection(void* clientData) {
     // Refuse new connections before the stopping client sees its connection
     // close: a Reset right after Stop must find no executor here and start
     // one, instead of queueing on a socket that is never served again.
-    shutdown(listening, SHUT_RDWR);
-    close(connection);
+    host::ShutdownBoth(listening);
     return;
   }
 
@@ -143,41 +103,29 @@ void HandleControlConnection(void* clientData) {
   } catch (...) {
     status = 1;  // the dispatcher has logged why
   }
-  ssize_t sent;
-  do {
-    sent = send(connection, &status, sizeof status, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  if (sent == -1) Log_Level(kLogWarning, "Sending command status to bootcrank failed\n");
-  close(connection);
+  if (host::SendOnce(connection.Get(), &status, sizeof status) == -1) {
+    Log_Level(kLogWarning, "Sending command status to bootcrank failed\n");
+  }
 }
 
 // Creates, binds and listens on the control socket. Throws Exception.
-int OpenControlSocket() {
+host::UniqueFd OpenControlSocket() {
   const std::string path = cli::ControlSocketPath();
-  sockaddr_un address;
-  if (!cli::ControlSocketAddress(path, &address)) {
+  if (path.size() > host::kMaxUnixSocketPath) {
     throw Exception("Executor control socket path is too long (" + std::to_string(path.size()) +
-                    " bytes, at most " + std::to_string(cli::kMaxControlSocketPath) + "): " + path);
+                    " bytes, at most " + std::to_string(host::kMaxUnixSocketPath) + "): " + path);
   }
-  int controlSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (controlSocket < 0) {
+  host::UniqueFd controlSocket = host::NewUnixStreamSocket();
+  if (!controlSocket.Valid()) {
     throw Exception("Error opening control socket for executor: " + ErrorText(errno));
   }
-  try {
-    MakeDirectories(path.substr(0, path.rfind('/')));
-  } catch (...) {
-    close(controlSocket);
-    throw;
-  }
-  RemoveStaleSocket(path, address);
-  if (bind(controlSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    int error = errno;
-    close(controlSocket);
+  MakeDirectories(path.substr(0, path.rfind('/')));
+  // What an executor that did not end cleanly left, or junk in its place.
+  host::RemoveStaleSocket(path);
+  if (int error = host::BindUnixSocket(controlSocket.Get(), path)) {
     throw Exception("Failed to bind to executor control socket: " + ErrorText(error));
   }
-  if (listen(controlSocket, kListenBacklog) != 0) {
-    int error = errno;
-    close(controlSocket);
+  if (int error = host::Listen(controlSocket.Get(), kListenBacklog)) {
     throw Exception("Failed to listen on executor control socket: " + ErrorText(error));
   }
   return controlSocket;
@@ -200,23 +148,21 @@ void* EventLoopThreadBody(void* socket) {
 }  // namespace
 
 int RunExecutorProcess(int pidReport) {
-  RedirectStdio(host::HostPath("/var/log/bootcrank-hvcli-stdout.log").c_str());
-  int controlSocket = -1;
+  RedirectStdio(host::HostPath(host::kExecutorOutputLogPath).c_str());
+  host::UniqueFd controlSocket;
+  int listening = -1;
   pthread_t eventLoopThread;
   try {
     controlSocket = OpenControlSocket();
-    if (daemon(0, 1) != 0) throw Exception("Failed to daemonize");
-    if (pthread_create(&eventLoopThread, nullptr, &EventLoopThreadBody, &controlSocket) != 0) {
+    listening = controlSocket.Get();
+    if (host::Detach() != 0) throw Exception("Failed to daemonize");
+    if (pthread_create(&eventLoopThread, nullptr, &EventLoopThreadBody, &listening) != 0) {
       throw Exception("Failed creating Executor Event Loop thread");
     }
     Log_Level(kLogInfo, "Executor Reset - polling for commands\n");
-    if (pidReport >= 0) {
-      std::string pid = std::to_string(getpid()) + "\n";
-      if (write(pidReport, pid.data(), pid.size()) < 0) {
-        // The client then cannot end this process by its pid; it still stops it.
-      }
-      close(pidReport);
-    }
+    // Without the report the client cannot end this process by its pid; it
+    // still stops it.
+    if (pidReport >= 0) host::ReportProcessId(pidReport);
   } catch (const std::exception& e) {
     Log_Level(kLogError, "Unable to start executor: %s\n", e.what());
     return 255;
@@ -225,7 +171,7 @@ int RunExecutorProcess(int pidReport) {
     return 255;
   }
   pthread_join(eventLoopThread, nullptr);
-  close(controlSocket);
+  controlSocket.Reset();
   return 0;
 }
 

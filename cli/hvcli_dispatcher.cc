@@ -4,6 +4,7 @@
 #include <list>
 
 #include "cli/autocli_option_parser.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "base/exception.h"
@@ -28,12 +29,13 @@ std::shared_ptr<HvcliDispatcher> theDispatcher;  // empty until the first comman
 
 const std::vector<std::string>& HvcliDispatcher::ExtensionDirectories() {
   // A function-local static: built once, thread-safely, destroyed at exit.
-  static const std::vector<std::string> directories{
-      host::HostPath("/usr/lib/quarro/hvcli"),
-      host::HostPath("/usr/lib/quarro/hvcli/int"),
-      host::HostPath("/usr/lib/quarro/hvcli/int/ext"),
-      host::HostPath("/usr/lib/quarro/hvcli/ext"),
-  };
+  static const std::vector<std::string> directories = [] {
+    std::vector<std::string> paths;
+    for (const char* directory : host::kCliExtensionDirectoryPaths) {
+      paths.push_back(host::HostPath(directory));
+    }
+    return paths;
+  }();
   return directories;
 }
 

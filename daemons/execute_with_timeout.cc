@@ -2,17 +2,18 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <ctime>
 #include <sstream>
 
+#include "host/error_text.h"
 #include "host/fork_exec.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/open_file.h"
 #include "host/log.h"
+#include "host/process.h"
+#include "host/unique_fd.h"
 #include "base/exception.h"
 #include "base/settings.h"
 
@@ -20,20 +21,10 @@ namespace bootcrank {
 
 namespace {
 
-constexpr long kPollIntervalNanoseconds = 200L * 1000 * 1000;
+constexpr long kPollIntervalMilliseconds = 200;
 constexpr uint32_t kNoWaitPollCount = 50;  // 10 seconds
 
-std::string ErrorText(int error) {
-  char buffer[256];
-  return strerror_r(error, buffer, sizeof buffer);
-}
-
-// Sleeps the whole interval, resuming after signals.
-void SleepOnePollInterval() {
-  struct timespec remaining = {0, kPollIntervalNanoseconds};
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
-}
+using host::ErrorText;
 
 // Watches `pid` for `polls` intervals; returns the error text, empty for
 // success. `timedOut` tells whether the watch period ended first.
@@ -42,10 +33,10 @@ std::string Watch(pid_t pid, uint32_t polls, const std::string& commandLine, boo
   *timedOut = false;
   for (;;) {
     int status = -1;
-    pid_t result = waitpid(pid, &status, WNOHANG);
+    pid_t result = host::WaitForChild(pid, &status, WNOHANG);
     if (result == 0) {
       if (polls > 0) {
-        SleepOnePollInterval();
+        host::SleepMilliseconds(kPollIntervalMilliseconds);
         --polls;
       }
       if (polls == 0) {
@@ -54,7 +45,6 @@ std::string Watch(pid_t pid, uint32_t polls, const std::string& commandLine, boo
       }
       continue;
     }
-    if (result < 0 && errno == EINTR) continue;
     if (result != pid) return prefix + " failed <unknown_error>";
     if (WIFSIGNALED(status)) {
       return prefix + " failed with signal: " + std::to_string(WTERMSIG(status));
@@ -83,8 +73,8 @@ uint32_t WatchPollCount(bool wait, uint32_t timeoutSeconds) {
 }
 
 void ExecuteWithTimeout(const std::string& commandLine) {
-  const uint32_t userId = getuid();
-  const uint32_t groupId = getgid();
+  const uint32_t userId = host::RealUserId();
+  const uint32_t groupId = host::RealGroupId();
 
   // The words stay alive until the call returns; argv points into them.
   std::vector<std::string> words = SplitCommandWords(commandLine);
@@ -93,9 +83,12 @@ void ExecuteWithTimeout(const std::string& commandLine) {
   argv.push_back(nullptr);
   std::string program = words.empty() ? std::string() : words.front();
 
-  int root = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  host::UniqueFd rootDirectory(
+      host::OpenWithoutWaiting(host::kRootDirectoryPath, O_RDONLY | O_DIRECTORY));
+  const int root = rootDirectory.Get();
   if (!(root > 0)) Panic("VERIFY %s:%d\n", "DaemonPlugin", __LINE__);
-  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  host::UniqueFd nullDevice(host::OpenWithoutWaiting(host::kNullDevicePath, O_RDWR));
+  int null = nullDevice.Get();
   if (null < 0) {
     Log_Level(kLogWarning, "opening /dev/null failed\n");
     null = root;
@@ -103,8 +96,9 @@ void ExecuteWithTimeout(const std::string& commandLine) {
   // Appending, so that the outputs of successive commands follow one another
   // where the log device is a plain file; a FIFO nobody reads fails (ENXIO)
   // instead of holding the run.
-  int log = host::OpenWithoutWaiting(host::HostPath("/dev/log"), O_WRONLY | O_APPEND);
-  if (log < 0) log = null;
+  host::UniqueFd logDevice(
+      host::OpenWithoutWaiting(host::HostPath(host::kLogDevicePath), O_WRONLY | O_APPEND));
+  int log = logDevice.Valid() ? logDevice.Get() : null;
 
   const Settings& settings = Settings::Instance();
   char* noEnvironment[] = {nullptr};
@@ -128,9 +122,6 @@ void ExecuteWithTimeout(const std::string& commandLine) {
     }
   }
 
-  close(root);
-  if (null != root) close(null);
-  if (log != null && log != root) close(log);
   if (!error.empty()) throw Exception(error);
 }
 

@@ -1,30 +1,22 @@
 #include "daemons/init_script_daemons.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-
 #include <algorithm>
 #include <boost/filesystem/path.hpp>
-#include <boost/iostreams/device/file_descriptor.hpp>
-#include <boost/iostreams/stream.hpp>
 #include <exception>
 #include <sstream>
 
 #include "daemons/daemon_plugin.h"
 #include "graph/graph.h"
+#include "host/host_paths.h"
+#include "host/files.h"
 #include "host/host_root.h"
 #include "host/log.h"
+#include "host/spawn.h"
 #include "base/exception.h"
 
 namespace bootcrank {
 
 namespace {
-
-// The host's listing tool, and the lister of the host's SysV init scripts
-// that the package installs for hosts without one (Debian has no chkconfig).
-const char kListingTool[] = "/bin/chkconfig";
-const char kShippedLister[] = "/usr/lib/quarro/bootcrank/initScriptLister";
 
 // Daemons that init mode has already started before any plugin runs.
 bool ExcludedFromStartRuns(const std::string& name) {
@@ -33,14 +25,6 @@ bool ExcludedFromStartRuns(const std::string& name) {
 
 bool IsBlank(const std::string& line) {
   return line.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
-}
-
-InitScriptListing ReadListing(FILE* pipe) {
-  namespace io = boost::iostreams;
-  int fd = fileno(pipe);
-  if (!(fd > 0)) return InitScriptListing();
-  io::stream<io::file_descriptor_source> in(fd, io::never_close_handle);
-  return ParseInitScriptListing(in);
 }
 
 }  // namespace
@@ -72,17 +56,21 @@ InitScriptListing ParseInitScriptListing(std::istream& in) {
 
 RunList DiscoverInitScriptDaemons(Graph& graph, bool stop) {
   InitScriptListing listing;
-  std::string tool = host::HostPath(kListingTool);
-  if (access(tool.c_str(), F_OK) != 0) tool = host::HostPath(kShippedLister);
+  // A host without chkconfig (Debian) lists its scripts with the shipped
+  // lister, which prints the same lines.
+  std::string tool = host::HostPath(host::kInitScriptListerPath);
+  if (!host::PathExists(tool)) tool = host::HostPath(host::kShippedInitScriptListerPath);
   const std::string command = tool + " -p";
-  if (FILE* pipe = popen(command.c_str(), "re")) {
+  std::string output;
+  // The tool's exit status does not matter; a shell that cannot be started
+  // lists nothing.
+  if (host::ReadShellCommandOutput(command, &output)) {
     try {
-      listing = ReadListing(pipe);
+      std::istringstream in(output);
+      listing = ParseInitScriptListing(in);
     } catch (...) {
-      pclose(pipe);
       throw Exception("Failed obtaining list of init.d scripts");
     }
-    pclose(pipe);  // the tool's exit status does not matter
   }
 
   for (const std::string& line : listing.malformed) {

@@ -1,16 +1,14 @@
 #include "graph/dependency_dump.h"
 
-#include <fcntl.h>
-
-#include <boost/iostreams/device/file_descriptor.hpp>
-#include <boost/iostreams/stream.hpp>
 #include <cstdint>
 #include <iostream>
+#include <sstream>
 
 #include "graph/barrier.h"
 #include "graph/graph.h"
 #include "base/graph_lock.h"
 #include "graph/node.h"
+#include "host/replace_file.h"
 
 namespace bootcrank {
 
@@ -46,12 +44,16 @@ bool DumpDependencyTree(const Graph& graph, const std::vector<Node*>& runList,
     DumpGraph(graph, runList, std::cout);
     return true;
   }
-  int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  boost::iostreams::stream<boost::iostreams::file_descriptor_sink> file(
-      fd, boost::iostreams::close_handle);
-  DumpGraph(graph, runList, file);
-  return true;
+  // A regular file is replaced as a whole; a device or FIFO that the user
+  // named (/dev/stdout, say) is written as it is.
+  host::FileReplacement file;
+  if (file.Begin(*path, 0666, host::FileReplacement::Destination::kNamedByUser) != 0) return false;
+  std::ostringstream text;
+  DumpGraph(graph, runList, text);
+  const std::string dot = text.str();
+  host::FileReplacement::Step failed;
+  int modeError = 0;
+  return file.Write(dot.data(), dot.size()) == 0 && file.Commit(&failed, &modeError) == 0;
 }
 
 }  // namespace bootcrank

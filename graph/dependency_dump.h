@@ -25,8 +25,10 @@ void DumpNode(Node* node, std::ostream& out);
 
 // Writes the whole graph: every plugin of `runList` in order, then every
 // barrier registered in `graph` in name order, inside "digraph g {" ... "}". Writes to
-// the file `path` (truncated), or to standard output when `path` is null.
-// Returns false, having written nothing, when the file cannot be opened.
+// the file `path`, or to standard output when `path` is null. A missing or
+// regular file is replaced as a whole (host/replace_file.h); anything else
+// there (a device, a FIFO, a link) is written in place. Returns false when
+// it cannot be opened or written; a file being replaced then stays as it was.
 bool DumpDependencyTree(const Graph& graph, const std::vector<Node*>& runList,
                         const std::string* path);
 

@@ -1,13 +1,13 @@
 #include "host/fork_exec.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "host/process.h"
 
 namespace bootcrank {
 namespace host {
@@ -47,9 +47,7 @@ void CloseFrom(int first, int keep) {
 [[noreturn]] void RunChild(int pipe, const char* path, char* const argv[], char* const envp[],
                            int directory, const int32_t* descriptors,
                            const ForkExecOptions& options) {
-  struct sigaction standard = {};
-  standard.sa_handler = SIG_DFL;
-  for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &standard, nullptr);
+  RestoreDefaultSignals();
 
   const int count = static_cast<int>(options.descriptorCount);
   const int firstFree = count > STDERR_FILENO + 1 ? count : STDERR_FILENO + 1;
@@ -83,10 +81,6 @@ void CloseFrom(int first, int keep) {
     }
   }
   CloseFrom(count, report);
-
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
   execve(path, argv, envp);
   ReportAndExit(report, errno);
 }
@@ -128,8 +122,7 @@ int ForkExec(const char* path, char* const argv[], char* const envp[], int direc
   close(pipe[0]);
 
   if (n == static_cast<ssize_t>(sizeof childError)) {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(pid, nullptr);
     return childError;
   }
   *options->processId = static_cast<int32_t>(pid);

@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "host/error_text.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/open_file.h"
 #include "host/log.h"
@@ -25,12 +26,13 @@ void Sysinfo::Set() {
   if (node_ != HKI_NODE_system_log) {
     throw Ravel::Lib::RavelException("unknown sysinfo node '" + node_ + "'");
   }
-  std::string device = bootcrank::host::HostPath("/dev/kmsg");
+  std::string device = bootcrank::host::HostPath(bootcrank::host::kKernelLogPath);
   // A FIFO without a reader in the device's place fails (ENXIO) and the
   // message goes to the system log instead of holding the caller.
   int fd = bootcrank::host::OpenWithoutWaiting(device, O_WRONLY | O_APPEND);
   if (fd < 0) {
-    throw Ravel::Lib::RavelException("unable to open " + device + ": " + strerror(errno));
+    throw Ravel::Lib::RavelException("unable to open " + device + ": " +
+                                     bootcrank::host::ErrorText(errno));
   }
   std::string line = "<6>bootcrank: " + input_ + "\n";
   ssize_t n;
@@ -41,7 +43,7 @@ void Sysinfo::Set() {
   close(fd);
   if (n != static_cast<ssize_t>(line.size())) {
     throw Ravel::Lib::RavelException("unable to write " + device + ": " +
-                                     strerror(n < 0 ? err : EIO));
+                                     bootcrank::host::ErrorText(n < 0 ? err : EIO));
   }
 }
 

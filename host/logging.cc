@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/host_control.h"
+#include "host/host_paths.h"
 #include "host/log.h"
 #include "host/open_file.h"
 #include "base/exception.h"
@@ -48,7 +49,7 @@ void InitLogging(const char* identity) {
 }
 
 void RedirectStdio(const char* path) {
-  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  int null = open(host::kNullDevicePath, O_RDWR | O_CLOEXEC);
   if (null < 0) {
     Warning("Failed opening /dev/null");
   } else {
@@ -57,8 +58,9 @@ void RedirectStdio(const char* path) {
   }
 
   // A FIFO without a reader at the log's place fails here (ENXIO) instead of
-  // holding the process.
-  int fd = host::OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_APPEND);
+  // holding the process, and a link planted there (ELOOP) is not followed to
+  // a file that someone else owns.
+  int fd = host::OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW);
   if (fd < 0) {
     Warning("Failed opening log file %s", path);
     return;

@@ -10,9 +10,10 @@ namespace bootcrank {
 void InitLogging(const char* identity);
 
 // Points standard input at /dev/null and standard output and error, appending,
-// at `path` (created 0644). Failures are warnings only; when `path` cannot be
-// opened, standard output and error stay as they were. Only for a freshly
-// forked child: it changes process-wide descriptors.
+// at `path` (created 0644, never through a symbolic link). Failures are
+// warnings only; when `path` cannot be opened, standard output and error stay
+// as they were. Only for a process that starts up: it changes process-wide
+// descriptors.
 void RedirectStdio(const char* path);
 
 // One message to the host kernel's system log; falls back to syslog when the

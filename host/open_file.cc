@@ -8,6 +8,24 @@
 namespace bootcrank {
 namespace host {
 
+namespace {
+
+// The descriptor under a libstdc++ file buffer (-1 when closed or unknown).
+// The buffer keeps it in a protected member; a pointer to that member, formed
+// in a derived class, reads it without touching the buffer's state.
+struct FilebufDescriptor : std::filebuf {
+  static int Of(std::filebuf& buffer) {
+#if defined(__GLIBCXX__)
+    return (buffer.*(&FilebufDescriptor::_M_file)).fd();
+#else
+    (void)buffer;
+    return -1;
+#endif
+  }
+};
+
+}  // namespace
+
 int OpenWithoutWaiting(const std::string& path, int flags, mode_t mode) {
   int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
   if (fd < 0) return -1;
@@ -31,6 +49,13 @@ int OpenRegularFile(const std::string& path) {
     return -1;
   }
   return fd;
+}
+
+void MarkCloseOnExec(std::filebuf& buffer) {
+  int fd = FilebufDescriptor::Of(buffer);
+  if (fd < 0) return;
+  int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
 }
 
 }  // namespace host

@@ -13,6 +13,7 @@
 
 #include <sys/types.h>
 
+#include <fstream>
 #include <string>
 
 namespace bootcrank {
@@ -28,6 +29,11 @@ int OpenWithoutWaiting(const std::string& path, int flags, mode_t mode = 0644);
 // directory (what reading it would give), or EINVAL for anything else that
 // is not a regular file.
 int OpenRegularFile(const std::string& path);
+
+// Marks the descriptor under a standard file buffer close-on-exec (the
+// buffer opens without O_CLOEXEC), so that children spawned later do not
+// inherit it. Nothing happens for a closed buffer.
+void MarkCloseOnExec(std::filebuf& buffer);
 
 }  // namespace host
 }  // namespace bootcrank

@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <linux/vt.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "host/error_text.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/process.h"
@@ -17,7 +17,7 @@ namespace bootcrank {
 namespace host {
 
 void SwitchConsole(int number) {
-  std::string console = HostPath("/dev/console");
+  std::string console = HostPath(kConsolePath);
   int fd = open(console.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;
   if (ioctl(fd, VT_ACTIVATE, number) != 0) ioctl(fd, VT_WAITACTIVE, number);
@@ -66,24 +66,23 @@ bool RunTroubleshootingShell() {
   pid_t pid = fork();
   if (pid < 0) {
     Log_Level(kLogError, "failed to fork - unable to launch troubleshooting shell: %s\n",
-              strerror(errno));
+              ErrorText(errno).c_str());
     return false;
   }
   if (pid == 0) {
+    RestoreDefaultSignals();
     if (setsid() < 0) {
-      Log_Level(kLogError, "unable to create new session: %s\n", strerror(errno));
+      Log_Level(kLogError, "unable to create new session: %s\n", ErrorText(errno).c_str());
       _exit(1);
     }
     CloseDescriptorsFrom(3);
     // Take the terminal over even from a session that still owns it.
     ioctl(STDIN_FILENO, TIOCSCTTY, 1);
-    execl("/bin/sh", "/bin/sh", static_cast<char*>(nullptr));
-    Log_Level(kLogError, "unable to exec shell: %s\n", strerror(errno));
+    execl(kShellPath, kShellPath, static_cast<char*>(nullptr));
+    Log_Level(kLogError, "unable to exec shell: %s\n", ErrorText(errno).c_str());
     _exit(1);
   }
-  int status;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  WaitForChild(pid, nullptr);
   return true;
 }
 

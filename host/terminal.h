@@ -47,9 +47,10 @@ class KeyInput {
 };
 
 // Runs "/bin/sh" on the terminal of standard input, as leader of a new
-// session that takes the terminal over, and waits for it to end. Failures
-// (fork, and in the child setsid or exec) are logged; the shell's exit
-// status is not looked at. False when no child could be forked.
+// session that takes the terminal over, with only the standard streams,
+// default signal dispositions and an empty signal mask, and waits for it to
+// end. Failures (fork, and in the child setsid or exec) are logged; the
+// shell's exit status is not looked at. False when no child could be forked.
 bool RunTroubleshootingShell();
 
 }  // namespace host

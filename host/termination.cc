@@ -100,6 +100,27 @@ bool InstallTerminationHandlers() {
 
 int TerminationSignal() { return receivedSignal.load(); }
 
+int WaitReadable(int fd, int milliseconds, bool orTermination) {
+  struct pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
+  const int count = orTermination && wakeRead >= 0 ? 2 : 1;
+  for (;;) {
+    if (orTermination && TerminationSignal() != 0) return -1;
+    int ready = poll(fds, count, milliseconds);
+    if (ready < 0 && errno == EINTR) continue;  // a signal: look again
+    if (ready <= 0) return ready < 0 ? 1 : 0;   // an error: let the read report it
+    if (fds[0].revents != 0) return 1;
+    if (orTermination && TerminationSignal() != 0) return -1;
+  }
+}
+
+std::string SignalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation != nullptr ? std::string("SIG") + abbreviation
+                                 : "signal " + std::to_string(signal);
+}
+
+std::string SignalDescription(int signal) { return strsignal(signal); }
+
 int TerminationFd() { return wakeRead; }
 
 int TerminateDescendants(int graceMilliseconds, pid_t spare) {

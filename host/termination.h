@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace bootcrank {
@@ -26,9 +27,19 @@ bool InstallTerminationHandlers();
 // The first termination signal received, or 0.
 int TerminationSignal();
 
+// "SIGTERM" for SIGTERM, and so on; and the C library's description of it
+// ("Terminated").
+std::string SignalName(int signal);
+std::string SignalDescription(int signal);
+
 // Readable once a termination signal arrived (never read from: it stays
 // readable); -1 before InstallTerminationHandlers.
 int TerminationFd();
+
+// Waits up to `milliseconds` for `fd` to become readable (or to reach end of
+// file or an error). Returns 1 when it did, 0 on a time-out, and -1 when a
+// termination signal arrived first (only with `orTermination`).
+int WaitReadable(int fd, int milliseconds, bool orTermination);
 
 // Ends every descendant process of this one: SIGTERM to each (also to those
 // that appear meanwhile), then, after `graceMilliseconds`, SIGKILL to those

@@ -1,9 +1,9 @@
 // Plugin activation: what a worker does when a plugin's turn comes.
 
-#include <sys/stat.h>
-
 #include "base/graph_lock.h"
 #include "plugins/interactive.h"
+#include "host/files.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "base/exception.h"
@@ -20,16 +20,11 @@ namespace {
 bool hostProfileKnown GUARDED_BY(graphLock) = false;
 bool hostProfileAvailable GUARDED_BY(graphLock) = false;
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
 bool HostProfileAvailable() {
   GraphLockHolder lock;
   if (!hostProfileKnown) {
-    hostProfileAvailable = Exists(host::HostPath("/etc/quarro/hostprofile.xml")) ||
-                           Exists(host::HostPath("/etc/quarro/hostprofile.xml.gz"));
+    hostProfileAvailable = host::PathExists(host::HostPath(host::kHostProfilePath)) ||
+                           host::PathExists(host::HostPath(host::kCompressedHostProfilePath));
     hostProfileKnown = true;
   }
   return hostProfileAvailable;

@@ -4,9 +4,10 @@
 #include <boost/tokenizer.hpp>
 #include <istream>
 #include <cerrno>
-#include <cstring>
 #include <sstream>
 
+#include "host/error_text.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/read_file.h"
@@ -57,7 +58,7 @@ std::vector<DebugEntry> ParseDebugEntries(std::istream& in,
 // is refused whole, with a message naming the file: a line cut at the cap
 // or at the failure would run as a shorter command.
 bool ReadDebugConfigText(std::string* text) {
-  const std::string path = host::HostPath(kDebugConfigPath);
+  const std::string path = host::HostPath(host::kDebugConfigPath);
   switch (host::ReadFile(path, kMaxDebugConfigBytes, text)) {
     case host::ReadResult::kComplete: return true;
     case host::ReadResult::kNotOpened: return false;
@@ -67,7 +68,7 @@ bool ReadDebugConfigText(std::string* text) {
       break;
     case host::ReadResult::kReadError:
       Log_Level(kLogWarning, "ignoring debug injection file %s: read failed: %s\n", path.c_str(),
-                strerror(errno));
+                host::ErrorText(errno).c_str());
       break;
   }
   text->clear();

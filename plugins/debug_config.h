@@ -22,9 +22,6 @@
 
 namespace bootcrank {
 
-// The host's injection file, below the host root.
-constexpr char kDebugConfigPath[] = "/etc/quarro/bootcrank/debug.conf";
-
 struct DebugEntry {
   std::string name;
   std::vector<std::string> requiredBarriers;

@@ -2,11 +2,10 @@
 
 #include <sys/wait.h>
 
-#include <cstdlib>
-
 #include "graph/barrier.h"
 #include "graph/graph.h"
 #include "host/log.h"
+#include "host/spawn.h"
 #include "base/exception.h"
 
 namespace bootcrank {
@@ -26,7 +25,7 @@ DebugPlugin::DebugPlugin(Graph& graph, const std::string& name,
 }
 
 void DebugPlugin::Start() {
-  int status = system(command.c_str());
+  int status = host::RunShellCommand(command);
   if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
   Log_Level(kLogInfo, "debug injection '%s' returned %#08x\n", Name().c_str(),
             static_cast<unsigned>(status));

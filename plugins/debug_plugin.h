@@ -24,10 +24,11 @@ class DebugPlugin : public Plugin {
               const std::vector<std::string>& requiredBarriers,
               const std::vector<std::string>& providedBarriers, const std::string& command);
 
-  // Runs the command through the system shell; anything but exit status 0
-  // logs "debug injection '<name>' returned <wait status>" at level 125.
-  // Never throws.
   const char* Kind() const override { return "debug"; }
+  // Runs the command through the system shell (host::RunShellCommand, with
+  // the wait status system(3) would give, and default signal dispositions
+  // in the shell); anything but exit status 0 logs "debug injection
+  // '<name>' returned <wait status>" at level 125. Never throws.
   void Start() override;
   bool UsesHostProfile() override;   // false
   void ApplyHostProfile() override;  // throws NotImplementedException

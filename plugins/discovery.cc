@@ -8,6 +8,7 @@
 #include "host/host_control.h"
 #include "base/exception.h"
 #include "graph/graph.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "plugins/debug_config.h"
@@ -28,7 +29,7 @@ void ReportLoadFailure(const std::string& text) {
 Plugin* AddDebugPlugin(Graph& graph, const DebugEntry& entry) {
   Plugin* plugin = graph.Add(std::make_unique<DebugPlugin>(
       graph, entry.name, entry.requiredBarriers, entry.providedBarriers, entry.command));
-  plugin->SetSource(host::HostPath(kDebugConfigPath), entry.lineNumber);
+  plugin->SetSource(host::HostPath(host::kDebugConfigPath), entry.lineNumber);
   return plugin;
 }
 

@@ -1,7 +1,5 @@
 #include "plugins/native_plugin.h"
 
-#include <sys/stat.h>
-#include <errno.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -9,15 +7,16 @@
 
 #include "graph/barrier.h"
 #include "graph/graph.h"
+#include "host/files.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
+#include "host/process.h"
 #include "host/spawn.h"
 #include "plugins/native_tables.h"
 #include "base/exception.h"
 
 namespace bootcrank {
 namespace {
-
-const char kExecutorProgram[] = "/usr/lib/quarro/bootcrank/nativeExecutor";
 
 std::string StatusText(HvkuserStatus status) {
   char buffer[512];
@@ -31,11 +30,10 @@ NativePlugin::NativePlugin(Graph& graph, const std::string& name, const std::str
     : Plugin(name), libraryPath(path) {
   // The loader opens the file with a blocking read: a FIFO or a terminal
   // named like a plugin would hold the table reader until its time limit.
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+  if (host::IsSpecialFile(path)) {
     throw InvalidPluginException(path, "not a regular file");
   }
-  NativeTables tables = ReadNativeTables(host::HostPath(kExecutorProgram), name, path);
+  NativeTables tables = ReadNativeTables(host::HostPath(host::kNativeExecutorPath), name, path);
   hasHostProfileEntry = tables.hasHostProfileEntry;
   apiVersion = static_cast<int32_t>(tables.version);
   for (const std::string& barrier : tables.providesBarriers) {
@@ -65,7 +63,7 @@ void NativePlugin::ApplyHostProfile() {
 
 void NativePlugin::RunNativeMethod(const std::string& method, const std::string& name,
                                    const std::string& libraryPath) {
-  const std::string program = host::HostPath(kExecutorProgram);
+  const std::string program = host::HostPath(host::kNativeExecutorPath);
   std::vector<char*> argv = {
       const_cast<char*>(program.c_str()), const_cast<char*>(libraryPath.c_str()),
       const_cast<char*>(name.c_str()), const_cast<char*>(method.c_str()), nullptr};
@@ -92,11 +90,7 @@ void NativePlugin::RunNativeMethod(const std::string& method, const std::string&
   }
 
   int waitStatus = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(pid, &waitStatus, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited < 0) {
+  if (host::WaitForChild(pid, &waitStatus) < 0) {
     throw MethodFailedException(method, name, "failed to read exit status");
   }
   if (WIFEXITED(waitStatus)) {

@@ -1,48 +1,16 @@
 #include "runcontrol/afstream.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include <ext/stdio_filebuf.h>
 
+#include "host/error_text.h"
 #include "host/open_file.h"
 
 namespace bootcrank {
 namespace {
 
-const char kTempSuffix[] = ".XXXXXX";
-
-std::string ErrorText(int error) { return std::strerror(error); }
-
-// The descriptor under a libstdc++ file buffer (-1 when closed or unknown).
-// The buffer keeps it in a protected member; a pointer to that member, formed
-// in a derived class, reads it without touching the buffer's state.
-struct FilebufDescriptor : std::filebuf {
-  static int Of(std::filebuf& buffer) {
-#if defined(__GLIBCXX__)
-    return (buffer.*(&FilebufDescriptor::_M_file)).fd();
-#else
-    (void)buffer;
-    return -1;
-#endif
-  }
-};
-
-// The standard file buffer opens without O_CLOEXEC; mark the descriptor right
-// after the open so that children spawned later do not inherit it.
-void MarkCloseOnExec(std::filebuf& buffer) {
-  int fd = FilebufDescriptor::Of(buffer);
-  if (fd < 0) return;
-  int flags = fcntl(fd, F_GETFD);
-  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-}
+using host::ErrorText;
 
 }  // namespace
 
@@ -53,49 +21,39 @@ afstream::~afstream() {
   } catch (...) {
     // setstate throws when the caller enabled exceptions; a destructor must not.
   }
-  unlink(tempPath.c_str());
+  // The replacement's own destruction removes the temporary file.
 }
 
 void afstream::open(const char* path, std::ios_base::openmode mode) {
   // A second open on the same object abandons the earlier temporary file.
   if (!tempPath.empty()) {
     if (rdbuf()->is_open()) rdbuf()->close();
-    unlink(tempPath.c_str());
+    replacement_.Discard();
     tempPath.clear();
     targetPath.clear();
   }
 
-  size_t length = std::strlen(path);
-  char* pattern = static_cast<char*>(calloc(length + sizeof kTempSuffix, 1));
-  if (pattern == nullptr) throw std::runtime_error("insufficient memory to allocate buffer");
-  int formatted = snprintf(pattern, length + sizeof kTempSuffix, "%s%s", path, kTempSuffix);
-  if (formatted < 0 || static_cast<size_t>(formatted) != length + sizeof kTempSuffix - 1) {
-    free(pattern);
-    throw std::runtime_error("unable to allocate mkstemp pattern");
-  }
-  int fd = mkostemp(pattern, O_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    free(pattern);
+  int error = replacement_.Begin(path, 0600, host::FileReplacement::Destination::kFixedPath);
+  if (error != 0) {
     throw std::runtime_error(std::string("unable to create temporary file to write '") + path +
                              "': " + ErrorText(error));
   }
-  ::close(fd);
-  tempPath = pattern;
+  tempPath = replacement_.TemporaryPath();
   targetPath = path;
-  free(pattern);
 
+  // The file buffer writes through a descriptor of its own, opened on the
+  // name just created; the replacement's descriptor syncs and renames it.
   if (rdbuf()->open(tempPath, mode | std::ios_base::out) == nullptr) {
     setstate(std::ios_base::failbit);
   } else {
-    MarkCloseOnExec(*rdbuf());
+    host::MarkCloseOnExec(*rdbuf());
     clear();
   }
   if (!good()) throw std::runtime_error("failed to create temp file: " + ErrorText(errno));
 }
 
 void afstream::reopen(const char* path, std::ios_base::openmode mode) {
-  open(path, mode);
+  this->open(path, mode);
   // Only a regular file is copied: a FIFO or a device at the log's place
   // would hold the run in open or read. Anything else counts as unreadable.
   int error = 0;
@@ -128,24 +86,20 @@ void afstream::commit() {
                              ErrorText(writeError != 0 ? writeError : EIO));
   }
 
-  std::string noted;
-  struct stat before;
-  errno = 0;
-  int statResult = stat(targetPath.c_str(), &before);
-  int statError = errno;
-  if (statResult != 0 && statError != ENOENT) noted = ErrorText(statError);
-
-  if (rename(tempPath.c_str(), targetPath.c_str()) != 0) {
-    int error = errno;
+  host::FileReplacement::Step failed;
+  int modeError = 0;
+  int error = replacement_.Commit(&failed, &modeError);
+  if (error != 0 && failed == host::FileReplacement::Step::kSync) {
+    throw std::runtime_error("failed to write to temp file: " + ErrorText(error));
+  }
+  if (error != 0) {
     throw std::runtime_error("unable to rename '" + tempPath + "' to '" + targetPath +
                              "': " + ErrorText(error));
   }
-  if (statResult == 0 && noted.empty() && statError == 0) {
-    if (chmod(targetPath.c_str(), before.st_mode & 07777) != 0) noted = ErrorText(errno);
-  }
-  if (!noted.empty()) {
+  if (modeError != 0) {
     throw std::runtime_error(
-        "failed to restore file permissions, file permissions may be incorrect: " + noted);
+        "failed to restore file permissions, file permissions may be incorrect: " +
+        ErrorText(modeError));
   }
 }
 

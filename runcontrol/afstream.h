@@ -2,10 +2,12 @@
 //
 // Everything is written to a temporary file beside the destination (the
 // destination path plus a unique ".XXXXXX" suffix, mode 0600, same file
-// system); only commit() moves it into place with one rename(2), so a reader
-// of the destination sees either the old content or the complete new one.
-// An object destroyed without a successful commit removes its temporary file
-// and leaves the destination untouched.
+// system; host/replace_file.h); only commit() syncs it and moves it into
+// place with one rename(2), so a reader of the destination, a crash or a full
+// disk finds either the old content or the complete new one. An object
+// destroyed without a successful commit removes its temporary file and
+// leaves the destination untouched. A symbolic link at the destination is
+// refused, never followed.
 //
 // Lifecycle: empty (default constructed) -> writing (open or reopen
 // succeeded) -> committed (rename done; the file buffer is closed, further
@@ -24,6 +26,8 @@
 #include <ios>
 #include <string>
 
+#include "host/replace_file.h"
+
 namespace bootcrank {
 
 class afstream : public std::ofstream {
@@ -37,7 +41,8 @@ class afstream : public std::ofstream {
   // Creates the temporary file for the destination `path` and opens the
   // stream on it, empty, with `mode` plus output. Throws
   // "unable to create temporary file to write '<path>': <error>" when the
-  // file cannot be created (for example a missing directory) and
+  // file cannot be created (for example a missing directory) or the
+  // destination is a symbolic link (ELOOP), and
   // "failed to create temp file: <error>" when the stream cannot be opened.
   void open(const char* path, std::ios_base::openmode mode);
 
@@ -46,20 +51,24 @@ class afstream : public std::ofstream {
   // unreadable or empty throws "failed to write to temp file: <error>".
   void reopen(const char* path, std::ios_base::openmode mode);
 
-  // Flushes and closes the stream and renames the temporary file over the
-  // destination, restoring the destination's former permission bits (a new
-  // destination keeps 0600). Refuses the rename, leaving the destination as
-  // it was, when writing or closing failed: "failed to write to temp file:
-  // <error>". Other texts: "commit invoked on an unknown destination" (no
-  // open before), "unable to rename '<temp>' to '<dest>': <error>", and
-  // "failed to restore file permissions, file permissions may be incorrect:
-  // <error>" (thrown after the new content is already in place).
+  // Flushes, closes and syncs the temporary file, gives it the destination's
+  // permission bits (through its descriptor; a new destination keeps 0600)
+  // and renames it over the destination. Refuses the rename, leaving the
+  // destination as it was, when writing, closing or syncing failed: "failed
+  // to write to temp file: <error>". Other texts: "commit invoked on an
+  // unknown destination" (no open before), "unable to rename '<temp>' to
+  // '<dest>': <error>" (also for a symbolic link found at the destination),
+  // and "failed to restore file permissions, file permissions may be
+  // incorrect: <error>" (thrown after the new content is already in place).
   void commit();
 
   // The generated temporary path; empty until open or reopen created it.
   std::string tempPath;
   // The destination; empty until open or reopen created the temporary file.
   std::string targetPath;
+
+ private:
+  host::FileReplacement replacement_;
 };
 
 }  // namespace bootcrank

@@ -1,7 +1,5 @@
 #include "runcontrol/boot_record.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cstdio>
@@ -11,6 +9,7 @@
 
 #include "graph/barrier.h"
 #include "graph/graph.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/process.h"
@@ -24,8 +23,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-const char kRecordDirectory[] = "/var/log/bootcrank";
-const char kExecutorLog[] = "/var/log/bootcrank-hvcli-stdout.log";
 constexpr size_t kExecutorLogLimit = 8 * 1024 * 1024;
 
 const char* OutcomeName(PluginReport::Outcome outcome) {
@@ -189,11 +186,10 @@ std::string BootRecordText(const Settings& settings, const CommandLine& line, co
   record["uptime_seconds"] = run.uptimeSeconds;
   record["exit_status"] = exitStatus;
   int signal = host::TerminationSignal();
-  const char* signalName = signal != 0 ? sigabbrev_np(signal) : nullptr;
-  record["signal"] = signalName != nullptr ? json(std::string("SIG") + signalName) : json(nullptr);
+  record["signal"] = signal != 0 ? json(host::SignalName(signal)) : json(nullptr);
 
   std::string executorLog;
-  host::ReadFile(host::HostPath(kExecutorLog), kExecutorLogLimit, &executorLog);
+  host::ReadFile(host::HostPath(host::kExecutorOutputLogPath), kExecutorLogLimit, &executorLog);
   json plugins = json::array();
   json barriers = json::array();
   json missing = json::array();
@@ -232,7 +228,7 @@ std::string BootRecordText(const Settings& settings, const CommandLine& line, co
 void WriteBootRecord(const Settings& settings, const CommandLine& line, const BootRun& run,
                      int exitStatus) {
   if (line.dump || settings.invoke) return;
-  const std::string directory = host::HostPath(kRecordDirectory);
+  const std::string directory = host::HostPath(host::kBootRecordDirectoryPath);
   const std::string path = directory + "/" + BootRecordName(run.start);
   try {
     boost::filesystem::create_directories(directory);

@@ -1,13 +1,7 @@
 #include "runcontrol/boot_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/filesystem.hpp>
-#include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "cli/client/hvcli_executor.h"
@@ -16,26 +10,24 @@
 #include "graph/dependency_dump.h"
 #include "graph/executor.h"
 #include "graph/graph.h"
+#include "host/error_text.h"
+#include "host/files.h"
 #include "host/host_control.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/read_file.h"
 #include "host/run_lock.h"
 #include "host/termination.h"
 #include "host/log.h"
 #include "host/process.h"
+#include "host/spawn.h"
 #include "plugins/discovery.h"
 #include "runcontrol/profiling_log.h"
 #include "runcontrol/run_once_record.h"
-#include "runcontrol/spawn_and_wait.h"
 
 namespace bootcrank {
 
 namespace {
-
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 // Runs `program` with one argument through SpawnAndWait.
 void RunProgram(const std::string& program, const char* argument, const Settings& settings) {
@@ -47,7 +39,7 @@ void RunProgram(const std::string& program, const char* argument, const Settings
 }
 
 uint32_t ChooseThreadCount(Settings& settings, size_t plugins) {
-  if (PathExists(host::HostPath("/stateless.tgz"))) {
+  if (host::PathExists(host::HostPath(host::kStatelessImagePath))) {
     settings.parallel = false;
     return settings.threadCount;
   }
@@ -104,7 +96,7 @@ void RunGraph(Settings& settings, const CommandLine& line, BootRun& run) {
 }  // namespace
 
 bool TakeRunLock() {
-  const std::string path = host::HostPath("/var/run/quarro/bootcrank.lock");
+  const std::string path = host::HostPath(host::kRunLockPath);
   pid_t holder = 0;
   auto waiting = [&](pid_t pid) {
     Log_Level(kLogInfo, "waiting for the run of process %d to end (it holds %s)\n",
@@ -119,7 +111,7 @@ bool TakeRunLock() {
       return true;
     case host::RunLockResult::kUnavailable:
       Log_Level(kLogWarning, "unable to take the run lock %s: %s; running without it\n",
-                path.c_str(), strerror(errno));
+                path.c_str(), host::ErrorText(errno).c_str());
       return true;
     case host::RunLockResult::kInterrupted: break;
   }
@@ -128,7 +120,7 @@ bool TakeRunLock() {
 
 void EndRunningPlugins(int signal) {
   Log_Level(kLogWarning, "received %s: starting no further plugin and ending the running ones\n",
-            strsignal(signal));
+            host::SignalDescription(signal).c_str());
   int ended = host::TerminateDescendants(5000, 0);
   if (ended > 0) Log_Level(kLogInfo, "ended %d process(es) of the running plugins\n", ended);
 }
@@ -136,24 +128,23 @@ void EndRunningPlugins(int signal) {
 int ExitStatusAfterSignal() { return 128 + host::TerminationSignal(); }
 
 void StartSyslogAndEventDaemons(const Settings& settings) {
-  RunProgram(host::HostPath("/usr/lib/quarro/hvsyslog/bin/hvsyslogd"), "-i", settings);
-  RunProgram(host::HostPath("/etc/init.d/evtd"), "start", settings);
+  RunProgram(host::HostPath(host::kSyslogDaemonPath), "-i", settings);
+  RunProgram(host::HostPath(host::kEventDaemonScriptPath), "start", settings);
 }
 
 void PrepareProcess(Settings& settings, const CommandLine& line) {
   // An empty --plugin-directory= stays empty, and discovery then fails to
   // open it: a script whose variable is unset must not run the host's own
   // plugins by accident.
-  std::string directory = line.pluginDirectoryGiven
-                              ? line.pluginDirectory
-                              : host::HostPath("/usr/libexec/bootcrank/plugins");
+  std::string directory =
+      line.pluginDirectoryGiven ? line.pluginDirectory : host::HostPath(host::kPluginDirectoryPath);
   settings.pluginDirectory =
       directory.empty() ? directory : boost::filesystem::system_complete(directory).string();
-  if (chdir("/") != 0) {
-    Log_Level(kLogInfo, "unable to change filesystem root: %s.\n", strerror(errno));
+  if (int error = host::ChangeDirectory(host::kRootDirectoryPath)) {
+    Log_Level(kLogInfo, "unable to change filesystem root: %s.\n", host::ErrorText(error).c_str());
   }
-  if (setsid() < 0) {
-    Log_Level(kLogInfo, "unable to create session: %s.\n", strerror(errno));
+  if (int error = host::StartSession()) {
+    Log_Level(kLogInfo, "unable to create session: %s.\n", host::ErrorText(error).c_str());
   }
 }
 
@@ -185,8 +176,7 @@ bool BuildAndRun(Settings& settings, const CommandLine& line, BootRun& run) {
 void ReloadSyslogDaemon() {
   // Read without blocking: a FIFO at the pid file's place reads as empty.
   std::string text;
-  host::ReadResult read =
-      host::ReadFile(host::HostPath("/var/run/quarro/hvsyslogd.pid"), 4096, &text);
+  host::ReadResult read = host::ReadFile(host::HostPath(host::kSyslogDaemonPidPath), 4096, &text);
   if (read == host::ReadResult::kNotOpened) {
     Log_Level(kLogWarning, "unable to open hvksyslogd pid file.\n");
     return;
@@ -198,8 +188,8 @@ void ReloadSyslogDaemon() {
     Log_Level(kLogError, "unable to read hvsyslogd pid.\n");
     return;
   }
-  if (kill(pid, SIGUSR1) != 0) {
-    Log_Level(kLogWarning, "failed to reload hvsyslogd: %s.\n", strerror(errno));
+  if (int error = host::SendSignal(pid, SIGUSR1)) {
+    Log_Level(kLogWarning, "failed to reload hvsyslogd: %s.\n", host::ErrorText(error).c_str());
   }
 }
 
@@ -211,9 +201,9 @@ bool FinishRun(const Settings& settings, const CommandLine& line, BootRun& run, 
   }
 
   if (line.init) {
-    if (PathExists(host::HostPath("/etc/syslog.conf"))) {
-      std::string script = host::HostPath("/usr/lib/quarro/hvsyslog/bin/upgrade-syslog.conf.sh");
-      if (system(script.c_str()) == -1) {
+    if (host::PathExists(host::HostPath(host::kSyslogConfigPath))) {
+      std::string script = host::HostPath(host::kSyslogUpgradeScriptPath);
+      if (host::RunShellCommand(script) == -1) {
         Log_Level(kLogError, "failed to call %s\n", script.c_str());
       }
     }

@@ -9,14 +9,15 @@
 #include <iomanip>
 #include <string>
 
+#include "host/error_text.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
+#include "host/replace_file.h"
 #include "runcontrol/afstream.h"
 
 namespace bootcrank {
 namespace {
-
-const char kLogPath[] = "/var/log/sysboot.log";
 
 // One "[<start> - <end>] <tag>: <name>" line per plugin, in run-list order.
 void WritePluginLines(std::ostream& out, const RunList& runList, const char* tag) {
@@ -70,13 +71,15 @@ void WriteRunSection(std::ostream& log, const RunList& runList, const char* plug
 
 void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptimeSeconds,
                        const RunList& runList, const Settings& settings) {
-  std::string path = host::HostPath(kLogPath);
+  std::string path = host::HostPath(host::kProfilingLogPath);
+  // A killed run may have left its temporary file; this run is the only one.
+  host::RemoveLeftoverTemporaries(path);
   try {
     afstream log;
     log.open(path.c_str(), std::ios_base::out);
     if (log.fail()) {
       Log_Level(kLogError, "unable to open profiling log (%s): %s.\n", path.c_str(),
-                strerror(errno));
+                host::ErrorText(errno).c_str());
       return;
     }
     log << "HVKernel Initialization Time: "
@@ -90,13 +93,14 @@ void WriteProfilingLog(const TimeValue& start, const TimeValue& end, long uptime
 
 void AppendDaemonProfilingLog(const TimeValue& start, const TimeValue& end, const RunList& runList,
                               const Settings& settings) {
-  std::string path = host::HostPath(kLogPath);
+  std::string path = host::HostPath(host::kProfilingLogPath);
+  host::RemoveLeftoverTemporaries(path);
   try {
     afstream log;
     log.reopen(path.c_str(), std::ios_base::out);
     if (log.fail()) {
       Log_Level(kLogError, "unable to reopen profiling log (%s): %s.\n", path.c_str(),
-                strerror(errno));
+                host::ErrorText(errno).c_str());
       return;
     }
     WriteRunSection(log, runList, "daemon", "Daemon", "Start Daemon", "End Daemon", start, end,

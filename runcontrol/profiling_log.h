@@ -4,7 +4,8 @@
 // start, one line per plugin of the run list with its activation times, and
 // the run's settings; a daemon run appends a daemon section to the existing
 // log. The file is always replaced through afstream, so a reader never sees a
-// half-written log.
+// half-written log and a symbolic link at its place is refused, not
+// followed; the temporary file that a killed run left is removed first.
 //
 // Neither writer lets an exception escape nor changes the run's outcome:
 // failures are logged ("unable to open profiling log (...)" at level 110,

@@ -1,25 +1,23 @@
 #include "runcontrol/run_once_record.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <boost/iostreams/device/back_inserter.hpp>
 #include <boost/iostreams/device/file_descriptor.hpp>
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
-#include <cerrno>
 #include <cstring>
 
+#include "host/error_text.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/open_file.h"
+#include "host/replace_file.h"
 
 namespace bootcrank {
 namespace {
 
 namespace io = boost::iostreams;
 
-const char kRecordPath[] = "/bootbank/bootcrnk.gz";
 const char kPrefix[] = "bootcrank.run-once=";
 const size_t kPrefixLength = sizeof kPrefix - 1;  // 19
 const std::streamsize kFilterBuffer = 4096;
@@ -58,7 +56,7 @@ void ReadRunOnceRecord(std::istream& in, std::set<std::string>& runOnceSet) {
 
 void ReadRunOnceRecord(std::set<std::string>& runOnceSet) {
   try {
-    std::string path = host::HostPath(kRecordPath);
+    std::string path = host::HostPath(host::kRunOnceRecordPath);
     int fd = host::OpenRegularFile(path);
     if (fd < 0) return;
     io::filtering_istream in;
@@ -89,30 +87,21 @@ void WriteRunOnceRecord(const std::set<std::string>& runOnceSet) {
     out.pop();  // closes the compressor, which writes the gzip trailer
   }
 
-  std::string path = host::HostPath(kRecordPath);
-  // A FIFO without a reader at the record's place fails (ENXIO) instead of
-  // holding the run.
-  int fd = host::OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0) {
-    Log_Level(kLogWarning, "unable to write run-once record (%s): %s.\n", path.c_str(),
-              strerror(errno));
-    return;
-  }
-  size_t done = 0;
-  int error = 0;
-  while (done < compressed.size()) {
-    ssize_t n = ::write(fd, compressed.data() + done, compressed.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  std::string path = host::HostPath(host::kRunOnceRecordPath);
+  // A killed run may have left its temporary file; this run is the only one.
+  host::RemoveLeftoverTemporaries(path);
+  // Written beside the record and renamed over it: a full boot bank or a
+  // crash leaves the old record whole. A link at the record's place (ELOOP)
+  // or a FIFO nobody reads (ENXIO) is refused like an unusable file.
+  host::FileReplacement record;
+  host::FileReplacement::Step failed;
+  int modeError = 0;
+  int error = record.Begin(path, 0666, host::FileReplacement::Destination::kFixedFile);
+  if (error == 0) error = record.Write(compressed.data(), compressed.size());
+  if (error == 0) error = record.Commit(&failed, &modeError);
   if (error != 0) {
     Log_Level(kLogWarning, "unable to write run-once record (%s): %s.\n", path.c_str(),
-              strerror(error));
+              host::ErrorText(error).c_str());
   }
 }
 

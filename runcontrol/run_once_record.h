@@ -6,8 +6,10 @@
 //   bootcrank.run-once=<key>,<key>,...,\n
 //
 // with the keys of the run-once set in set order, each followed by ",". The
-// empty set is "bootcrank.run-once=\n". The file is rewritten in place (not
-// atomically); it is small and written once per run.
+// empty set is "bootcrank.run-once=\n". The file is replaced as a whole
+// (host/replace_file.h), keeping its mode: a full boot bank, a crash or a
+// kill during the write leaves the old record, and the next run removes the
+// temporary file that a killed run left.
 //
 // Thread-safety: main thread only (before the executor's workers exist, or
 // after they have been joined).
@@ -30,9 +32,10 @@ void ReadRunOnceRecord(std::set<std::string>& runOnceSet);
 // empty becomes a key. Never throws.
 void ReadRunOnceRecord(std::istream& in, std::set<std::string>& runOnceSet);
 
-// Replaces the record with the keys of `runOnceSet`. A record file that
-// cannot be opened or written is a level-115 message ("unable to write
-// run-once record (<path>): <error>.") and nothing else; a failure of the
+// Replaces the record with the keys of `runOnceSet`. A record that cannot be
+// written (a full or read-only boot bank, a symbolic link or a FIFO at its
+// place) is a level-115 message ("unable to write run-once record (<path>):
+// <error>.") and nothing else; the old record stays. A failure of the
 // compression layer propagates as an exception, before the old record is
 // touched.
 void WriteRunOnceRecord(const std::set<std::string>& runOnceSet);

@@ -1,25 +1,24 @@
 #include "cli/client/hvcli_executor.h"
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 
 #include "cli/client/control_socket.h"
 #include "base/graph_lock.h"
+#include "host/error_text.h"
+#include "host/host_paths.h"
 #include "host/host_root.h"
 #include "host/log.h"
 #include "host/process.h"
 #include "host/spawn.h"
 #include "host/termination.h"
+#include "host/unique_fd.h"
+#include "host/unix_socket.h"
 #include "base/exception.h"
 
 namespace bootcrank {
@@ -36,51 +35,20 @@ constexpr int kStatusEveryMs = 10000;
 // then for its process to end after SIGTERM, before it ends it with SIGKILL.
 constexpr int kStopAnswerMs = 5000;
 constexpr int kStopGraceMs = 2000;
-constexpr const char* kExecutorProgram = "/usr/lib/quarro/bootcrank/hvcliExecutor";
 
-std::string ErrorText(int error) { return std::strerror(error); }
-
-ssize_t SendRetrying(int fd, const void* data, size_t size) {
-  ssize_t sent;
-  do {
-    sent = send(fd, data, size, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent;
-}
-
-ssize_t ReceiveRetrying(int fd, void* data, size_t size) {
-  ssize_t received;
-  do {
-    received = recv(fd, data, size, 0);
-  } while (received < 0 && errno == EINTR);
-  return received;
-}
-
-// Closes `fd` without disturbing errno, which the caller still reports.
-void CloseKeepingErrno(int fd) {
-  int saved = errno;
-  close(fd);
-  errno = saved;
-}
+using host::ErrorText;
 
 // Starts the executor program with the standard streams, the process's
-// environment and `pidReport` as its descriptor 3, on which the detached
-// executor reports its pid. Returns the started process's pid. Throws
-// Exception.
-pid_t StartExecutorProgram(const std::string& program, int pidReport) {
+// environment and a pipe as its descriptor 3, on which the detached executor
+// reports its pid; `report` receives the pipe's reading end. Returns the
+// started process's pid. Throws Exception.
+pid_t StartExecutorProgram(const std::string& program, host::UniqueFd* report) {
   std::string path = program;
-  std::string report = "--report-pid-fd=3";
-  char* argv[] = {&path[0], &report[0], nullptr};
-  HvkuserCompat_SpawnFileActions actions;
-  HvkuserStatus status = HvkuserCompat_SpawnFileActionsInit(&actions, 4);
-  for (int fd = 0; status == 0 && fd <= 2; ++fd) {
-    status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, fd, fd);
-  }
-  if (status == 0) status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, pidReport, 3);
+  std::string reportOption = "--report-pid-fd=3";
+  char* argv[] = {&path[0], &reportOption[0], nullptr};
+  const int stdio[3] = {0, 1, 2};
   pid_t child = -1;
-  if (status == 0)
-    status = HvkuserCompat_Spawn(&child, path.c_str(), &actions, nullptr, argv, environ);
-  HvkuserCompat_SpawnFileActionsDestroy(&actions);
+  int status = host::SpawnWithReport(path.c_str(), argv, environ, stdio, &child, report);
   if (status == 0) return child;
   if (status == EAGAIN || status == ENOMEM) throw Exception("Failed to fork" + ErrorText(status));
   throw Exception("Bootcrank executor failed to start: " + program + ": " + ErrorText(status));
@@ -88,26 +56,19 @@ pid_t StartExecutorProgram(const std::string& program, int pidReport) {
 
 // Waits for the reply on `fd`, a request for `command` of `requester`:
 // returns when `fd` is readable. While it waits longer than
-// kFirstStatusAfter, logs a status line every kStatusEvery. Throws when a
-// termination signal arrives first: the run is ending.
+// kFirstStatusAfterMs, logs a status line every kStatusEveryMs. Throws when
+// a termination signal arrives first: the run is ending.
 void AwaitReply(int fd, const std::string& command, const std::string& requester) {
   int waited = 0;
-  int nextStatus = kFirstStatusAfterMs;
-  for (;;) {
-    struct pollfd fds[2] = {{fd, POLLIN, 0}, {host::TerminationFd(), POLLIN, 0}};
-    int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, kStatusEveryMs / 10);
-    if (ready < 0 && errno != EINTR) return;  // the receive reports it
-    if (ready > 0 && fds[0].revents != 0) return;
-    if (host::TerminationSignal() != 0) {
+  for (int nextStatus = kFirstStatusAfterMs;; nextStatus += kStatusEveryMs) {
+    int ready = host::WaitReadable(fd, nextStatus - waited, true);
+    if (ready > 0) return;
+    if (ready < 0)
       throw Exception("Stopped waiting for the executor: the run is ending: " + command);
-    }
-    if (ready == 0) waited += kStatusEveryMs / 10;
-    if (waited >= nextStatus) {
-      Log_Level(kLogInfo,
-                "still waiting for the CLI executor after %d s: plugin '%s', command '%s'\n",
-                waited / 1000, requester.c_str(), command.c_str());
-      nextStatus += kStatusEveryMs;
-    }
+    waited = nextStatus;
+    Log_Level(kLogInfo,
+              "still waiting for the CLI executor after %d s: plugin '%s', command '%s'\n",
+              waited / 1000, requester.c_str(), command.c_str());
   }
 }
 
@@ -116,7 +77,7 @@ void AwaitReply(int fd, const std::string& command, const std::string& requester
 HvcliExecutor& HvcliExecutor::Instance() {
   static std::shared_ptr<HvcliExecutor> instance;
   if (!instance) {
-    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
+    if (host::IgnoreBrokenPipes() != 0) {
       Log_Level(kLogWarning, "Bootcrank cannot ignore SIGPIPE\n");
     }
     instance.reset(new HvcliExecutor);
@@ -129,66 +90,54 @@ HvcliExecutor::HvcliExecutor() = default;
 HvcliExecutor::~HvcliExecutor() = default;
 
 int HvcliExecutor::Connect(bool logFailure) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
+  host::UniqueFd fd = host::NewUnixStreamSocket();
+  if (!fd.Valid()) {
     Log_Level(kLogError, "Failed creating bootcrank client socket %s\n", ErrorText(errno).c_str());
     return -1;
   }
-  sockaddr_un address;
-  int result = -1;
-  if (!cli::ControlSocketAddress(cli::ControlSocketPath(), &address)) {
-    errno = ENAMETOOLONG;
-  } else {
-    do {
-      result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0 && errno == EISCONN) result = 0;  // completed after an interruption
+  const std::string path = cli::ControlSocketPath();
+  host::PeerCredentials peer;
+  int error = host::ConnectUnixSocket(fd.Get(), path, &peer);
+  if (error == EPERM) {
+    // Not the executor this program started: it gets no command, not even
+    // the final stop.
+    Log_Level(kLogError,
+              "Refusing the executor control socket %s: it is served by uid %u (pid %d), not by "
+              "uid %u\n",
+              path.c_str(), static_cast<unsigned>(peer.userId), static_cast<int>(peer.processId),
+              static_cast<unsigned>(host::EffectiveUserId()));
   }
-  if (result < 0) {
-    CloseKeepingErrno(fd);
+  if (error != 0) {
+    fd.Reset();
     if (logFailure) {
-      int saved = errno;
-      Log_Level(kLogError, "Failed connecting to executor %s\n", ErrorText(saved).c_str());
-      errno = saved;
+      Log_Level(kLogError, "Failed connecting to executor %s\n", ErrorText(error).c_str());
     }
+    errno = error;
     return -1;
   }
-  return fd;
+  return fd.Release();
 }
 
 void HvcliExecutor::Reset() {
-  int fd = Connect(false);
-  if (fd > 0) {
-    close(fd);
-    return;
+  {
+    host::UniqueFd fd(Connect(false));
+    if (fd.Get() > 0) return;
   }
-  if (fd == 0) close(fd);
 
   Log_Level(kLogInfo, "Setting up Executor - Reset Requested\n");
-  const std::string program = host::HostPath(kExecutorProgram);
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) throw Exception("Failed to fork" + ErrorText(errno));
-  pid_t child;
-  try {
-    child = StartExecutorProgram(program, report[1]);
-  } catch (...) {
-    close(report[0]);
-    close(report[1]);
-    throw;
-  }
-  close(report[1]);
-  // The detached executor writes its pid once it serves; the pipe closes
-  // when it has (or when it could not start).
+  const std::string program = host::HostPath(host::kCliExecutorPath);
+  host::UniqueFd report;
+  pid_t child = StartExecutorProgram(program, &report);
+  // The detached executor writes its pid once it serves; the pipe reaches
+  // its end when it has, or when the executor could not start.
   std::string pidText;
-  bool reported = host::ReadAllWithin(report[0], kStopAnswerMs, 32, &pidText);
-  close(report[0]);
+  bool reported = host::ReadAllWithin(report.Get(), kStopAnswerMs, 32, &pidText);
+  report.Reset();
 
   int status = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(child, &status, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited < 0) throw Exception("Failed collecting executor's exit status");
+  if (host::WaitForChild(child, &status) < 0) {
+    throw Exception("Failed collecting executor's exit status");
+  }
   if (status != 0) throw Exception("Bootcrank executor failed to start");
   pid_t served = reported ? host::ParseProcessId(pidText) : 0;
   std::lock_guard<std::mutex> lock(processMutex_);
@@ -211,33 +160,28 @@ void HvcliExecutor::EndProcess(const char* why) {
 }
 
 void HvcliExecutor::Stop() {
-  int fd = Connect(false);
-  if (fd < 0) {
+  host::UniqueFd fd(Connect(false));
+  if (fd.Get() < 0) {
     Log_Level(kLogInfo, "Executor already gone.\n");
     // Its socket may be gone while the process is not.
     EndProcess("its control socket does not answer");
     return;
   }
-  if (SendRetrying(fd, "stop", 4) == -1) {
+  if (host::SendOnce(fd.Get(), "stop", 4) == -1) {
     int error = errno;
-    close(fd);
+    fd.Reset();
     throw Exception("Failed sending STOP to executor" + ErrorText(error));
   }
-  shutdown(fd, SHUT_WR);
+  host::ShutdownWriting(fd.Get());
   // A wedged executor never closes the connection: wait a bounded time.
-  struct pollfd answer = {fd, POLLIN, 0};
-  int ready;
-  do {
-    ready = poll(&answer, 1, kStopAnswerMs);
-  } while (ready < 0 && errno == EINTR);
-  if (ready <= 0) {
-    close(fd);
+  if (host::WaitReadable(fd.Get(), kStopAnswerMs, false) == 0) {
+    fd.Reset();
     EndProcess("it did not answer the stop request within 5 seconds");
     return;
   }
   char reply[4];
-  ssize_t received = ReceiveRetrying(fd, reply, sizeof reply);
-  close(fd);
+  ssize_t received = host::ReceiveOnce(fd.Get(), reply, sizeof reply);
+  fd.Reset();
   if (received > 0) return;
   Log_Level(kLogInfo, "Executor has been Successfully Stopped\n");
 }
@@ -250,14 +194,11 @@ void HvcliExecutor::Execute(const std::string& commandLine, const std::string& r
                     " bytes is longer than the " + std::to_string(cli::kMaxCommandLineBytes) +
                     " bytes the executor takes; not sent");
   }
-  int fd = -1;
-  int connectError = 0;
+  host::UniqueFd fd;
   for (int attempt = 0; attempt < kConnectionAttempts; ++attempt) {
-    fd = Connect(true);
-    if (fd > 0) break;
-    connectError = errno;
-    if (fd == 0) close(fd);
-    fd = -1;
+    fd.Reset(Connect(true));
+    if (fd.Get() > 0) break;
+    fd.Reset();
     GraphLockHolder lock;
     try {
       Reset();
@@ -268,33 +209,27 @@ void HvcliExecutor::Execute(const std::string& commandLine, const std::string& r
     }
   }
   // The system error text current after the last reset, as it stands.
-  (void)connectError;
-  if (fd < 0) throw Exception("Could not connect to Executor:" + ErrorText(errno));
+  if (fd.Get() < 0) throw Exception("Could not connect to Executor:" + ErrorText(errno));
 
-  if (SendRetrying(fd, commandLine.data(), commandLine.size()) == -1) {
+  if (host::SendOnce(fd.Get(), commandLine.data(), commandLine.size()) == -1) {
     int error = errno;
-    close(fd);
+    fd.Reset();
     throw Exception("Failed sending command to executor: " + ErrorText(error));
   }
   // The executor reads one message; ending our side lets it see an empty
   // command line as one instead of waiting for more.
-  shutdown(fd, SHUT_WR);
+  host::ShutdownWriting(fd.Get());
 
-  try {
-    AwaitReply(fd, commandLine, requester);
-  } catch (...) {
-    close(fd);
-    throw;
-  }
+  AwaitReply(fd.Get(), commandLine, requester);
   int32_t status = -1;
-  ssize_t received = ReceiveRetrying(fd, &status, sizeof status);
+  ssize_t received = host::ReceiveOnce(fd.Get(), &status, sizeof status);
   if (received != static_cast<ssize_t>(sizeof status)) {
     // A peer that closes without a full status counts as a reset connection.
     int error = received < 0 ? errno : ECONNRESET;
-    close(fd);
+    fd.Reset();
     throw Exception("Failed to recieve command status from Executor: " + ErrorText(error));
   }
-  close(fd);
+  fd.Reset();
   if (status != 0) throw Exception("Executor failed executing hvcli command: " + commandLine);
 }
 

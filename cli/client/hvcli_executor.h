@@ -20,7 +20,9 @@
 // that holds GraphLock) as a fresh image of the executor program, HostPath of
 // "/usr/lib/quarro/bootcrank/hvcliExecutor" (cli/executor_process.h), with
 // an empty signal mask, default signal dispositions and no descriptor but
-// the standard streams; it detaches with daemon(3) once its socket listens.
+// the standard streams; it clears what is left at the socket path (a stale
+// socket, a file, a link) and detaches with daemon(3) once its socket
+// listens.
 #ifndef BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_
 #define BOOTCRANK_CLI_CLIENT_HVCLI_EXECUTOR_H_
 
@@ -40,7 +42,12 @@ class HvcliExecutor {
   HvcliExecutor(const HvcliExecutor&) = delete;
   HvcliExecutor& operator=(const HvcliExecutor&) = delete;
 
-  // A connected client socket, or -1.
+  // A client socket connected to an executor of this program's user, or -1
+  // with errno set. A listener of another user at the socket path is
+  // refused whatever `logFailure` says ("Refusing the executor control
+  // socket <path>: it is served by uid <uid> (pid <pid>), not by uid
+  // <uid>", level 110) and gets nothing; a symbolic link there is not
+  // followed (ELOOP).
   int Connect(bool logFailure);
   // Makes sure an executor process is serving; starts one when none
   // answers, and waits until it listens. Throws Exception.

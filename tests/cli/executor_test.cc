@@ -175,6 +175,24 @@ TEST_F(ExecutorTest, StoppedExecutorLeavesAStaleSocketAndIsReplacedOnNextExecute
   EXPECT_TRUE(Messages(ExecutorLog(), "error").empty()) << ExecutorLog();
 }
 
+// Junk left in place of a stopped executor's socket (a file, a dangling
+// link) costs the next command one reset, not ten.
+TEST_F(ExecutorTest, JunkAtTheSocketPathCostsOneReset) {
+  const std::string socket = root_.Path("/var/run/quarro/bootcrankExecutor.sock");
+  HvcliExecutor::Instance().Reset();
+  size_t executors = 1;
+  for (const std::string junk : {"touch", "ln -s /nonexistent/socket"}) {
+    pid_t stopped = AwaitExecutor(executors);
+    HvcliExecutor::Instance().Stop();
+    ASSERT_TRUE(AwaitExit(stopped));
+    ASSERT_EQ(0, Shell("rm -f '" + socket + "' && " + junk + " '" + socket + "'"));
+    LogCapture log;
+    EXPECT_EQ("", ExecuteError("probe ok")) << junk;
+    EXPECT_EQ(1, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested")) << junk << log.Text();
+    EXPECT_TRUE(ProcessAlive(AwaitExecutor(++executors))) << junk;
+  }
+}
+
 TEST_F(ExecutorTest, ExecuteGivesUpAfterTenFailedResets) {
   // The socket's directory cannot be created below a regular file.
   ASSERT_EQ(0, Shell("rm -rf '" + root_.Path("/var") + "' && touch '" + root_.Path("/var") + "'"));

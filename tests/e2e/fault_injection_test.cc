@@ -122,24 +122,12 @@ TEST_F(FaultInjection, FullLogFileSystemKeepsTheOldProfilingLog) {
     GTEST_SKIP() << "no private mount namespace here (unshare -m needs CAP_SYS_ADMIN)";
   }
   Plugin("one.json", Descriptor("", "", ""));
-  const std::string root = box_.Root();
-  // In the namespace: a 64 KiB tmpfs on /var/log holding the old log and a
-  // filler taking every free block; the run; then the results are copied
-  // out, since the mount vanishes with the namespace.
-  box_.WriteFile("/full-log.sh",
-                 "set -e\nmount -t tmpfs -o size=64k tmpfs '" + root + "/var/log'\n"
-                 "printf 'the old log\\n' > '" + root + "/var/log/sysboot.log'\n"
-                 "dd if=/dev/zero of='" + root + "/var/log/filler' bs=1024 2>/dev/null || true\n"
-                 "set +e\nBOOTCRANK_ROOT='" + root + "' '" + box_.Program() + "' > '" + root + "/out' 2>&1\n"
-                 "echo $? > '" + root + "/status'\n"
-                 "cp '" + root + "/var/log/sysboot.log' '" + root + "/kept.log'\n"
-                 "ls -a '" + root + "/var/log' > '" + root + "/listing'\n");
-  ASSERT_EQ(0, Shell("unshare -m --propagation private sh '" + root + "/full-log.sh'"));
-  std::string out = box_.ReadFile("/out");
-  EXPECT_EQ("0\n", box_.ReadFile("/status")) << out;
-  EXPECT_EQ(1, CountRecords(out, "warning", "unable to log profiling information: ")) << out;
-  EXPECT_EQ("the old log\n", box_.ReadFile("/kept.log"));
-  EXPECT_EQ(std::string::npos, box_.ReadFile("/listing").find("sysboot.log.")) << box_.ReadFile("/listing");
+  FullFileSystemRun run = RunWithFullFileSystem(box_, "/var/log/sysboot.log", "the old log\n", "");
+  ASSERT_TRUE(run.ran);
+  EXPECT_EQ("0\n", run.status) << run.out;
+  EXPECT_EQ(1, CountRecords(run.out, "warning", "unable to log profiling information: ")) << run.out;
+  EXPECT_EQ("the old log\n", run.kept);
+  EXPECT_EQ(std::string::npos, run.listing.find("sysboot.log.")) << run.listing;
 }
 
 }  // namespace

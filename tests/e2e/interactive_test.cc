@@ -42,11 +42,15 @@ TEST_F(InteractiveRun, AnswersExecuteSkipTroubleshootAndContinue) {
     if (answer.second != "t") continue;
     // The troubleshooting shell runs before its plugin, with only the standard streams.
     ASSERT_TRUE(session.WaitFor("\033[33m(t)roubleshoot\033[0m\t\033[37m(s)kip\033[0m\n", at));
-    session.Send(ListDescriptors(box_.Path("/shell.fds")) + "\necho shell >> " + box_.Path("/ran") + "\nexit\n");
+    session.Send(ListDescriptors(box_.Path("/shell.fds")) + "\ngrep -E '^Sig(Blk|Ign)' /proc/self/status > " +
+                 box_.Path("/shell.signals") + "\necho shell >> " + box_.Path("/ran") + "\nexit\n");
   }
   ASSERT_EQ(session.Finish(), 0) << session.Output();
   EXPECT_EQ(box_.ReadFile("/ran"), "a\nshell\nb\ny\nz\n");
   EXPECT_EQ(box_.ReadFile("/shell.fds"), "0\n1\n2\n");
+  // What the shell starts has the default signal dispositions (the program
+  // ignores SIGPIPE) and an empty signal mask.
+  EXPECT_EQ(box_.ReadFile("/shell.signals"), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
   EXPECT_EQ(Count(session.Output(), "current plugin: "), 4u) << session.Output();
 }
 

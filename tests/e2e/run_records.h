@@ -86,6 +86,40 @@ inline std::string NormalisedProfilingLog(const std::string& log) {
   return result.append(last, text.cend());
 }
 
+// A run of the installed program with `arguments` (shell words) in a private
+// mount namespace in which the directory of `file` (below the root) is a
+// 64 KiB tmpfs holding `file` with `content` and a filler taking every free
+// block. The results are copied out, since the mount vanishes with the
+// namespace. Needs `unshare -m` (CAP_SYS_ADMIN).
+struct FullFileSystemRun {
+  bool ran = false;     // the namespace, the mount and the run could be set up
+  std::string status;   // the program's exit status and a newline
+  std::string out;      // its standard output and error
+  std::string kept;     // what `file` holds afterwards
+  std::string listing;  // `ls -a` of its directory afterwards
+};
+inline FullFileSystemRun RunWithFullFileSystem(const Sandbox& box, const std::string& file,
+                                               const std::string& content, const std::string& arguments) {
+  const std::string root = box.Root(), directory = root + file.substr(0, file.rfind('/'));
+  box.WriteFile("/full/old", content);
+  box.WriteFile("/full/run.sh",
+                "set -e\nmount -t tmpfs -o size=64k tmpfs '" + directory + "'\n"
+                "cp '" + root + "/full/old' '" + root + file + "'\n"
+                "dd if=/dev/zero of='" + directory + "/filler' bs=1024 2>/dev/null || true\n"
+                "set +e\nBOOTCRANK_ROOT='" + root + "' '" + box.Program() + "' " + arguments + " > '" + root +
+                    "/full/out' 2>&1\n"
+                "echo $? > '" + root + "/full/status'\n"
+                "cp '" + root + file + "' '" + root + "/full/kept'\n"
+                "ls -a '" + directory + "' > '" + root + "/full/listing'\n");
+  FullFileSystemRun run;
+  run.ran = Shell("unshare -m --propagation private sh '" + root + "/full/run.sh'") == 0;
+  run.status = box.ReadFile("/full/status");
+  run.out = box.ReadFile("/full/out");
+  run.kept = box.ReadFile("/full/kept");
+  run.listing = box.ReadFile("/full/listing");
+  return run;
+}
+
 // What a run left behind: "<pid> <command line>" of each process (but this
 // one) whose environment or command line names the sandbox, once the
 // executor process had up to half a minute to leave after the run's stop
