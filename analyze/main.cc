@@ -1,5 +1,6 @@
 // bootcrank-analyze: reads bootcrank's boot records and profiling logs and
 // answers where the boot's time went.
+#include <errno.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   std::cout.flush();
-  if (!std::cout) {
+  if (!std::cout && errno != EPIPE) {
     std::cerr << "bootcrank-analyze " << name << ": cannot write the output: " << strerror(errno) << "\n";
     return kExitUsage;
   }

@@ -27,6 +27,11 @@ class Simulation {
     now_ = t0;
     for (size_t i = 0; i < graph_.Size(); ++i)
       if (!graph_.Node(i).barrier) Schedule(i);
+    // A node that ran but that no plugin's walk reaches (a barrier nothing
+    // waits for, in a record not written by the executor's walk) runs as
+    // the record says it did.
+    for (size_t i = 0; i < graph_.Size(); ++i)
+      if (state_[i] == State::kIdle) Schedule(i);
     std::set<int> free;
     for (int w = 0; w < workers_; ++w) free.insert(w);
     // (end, sequence, node) of the running nodes, earliest end first.

@@ -38,7 +38,7 @@ struct ReplayResult {
   // ran replaced by the replay's, and end moved by the predicted change.
   BootRecord predicted;
   Micros dispatchCost = 0;
-  // Nodes that never became ready (the record's edges close a cycle).
+  // Nodes that never became ready: the record's edges close a cycle.
   std::vector<std::string> neverReady;
 };
 

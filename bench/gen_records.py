@@ -61,6 +61,8 @@ def schedule(nodes, durations, workers, t0, rng):
     ready, started, ended, worker = [0] * n2, [0] * n2, [0] * n2, [0] * n2
     queue, seq = [], 0
     for node in range(n2):
+        if node >= nodes.n and not nodes.dependents[node]:
+            continue  # never walked, never run
         if pending[node] == 0:
             ready[node] = t0
             heapq.heappush(queue, (-nodes.depth[node], seq, node))
@@ -81,7 +83,7 @@ def schedule(nodes, durations, workers, t0, rng):
         free.sort()
         for d in nodes.dependents[node]:
             pending[d] -= 1
-            if pending[d] == 0:
+            if pending[d] == 0 and (d < nodes.n or nodes.dependents[d]):
                 ready[d] = now + rng.randint(5, 20)
                 heapq.heappush(queue, (-nodes.depth[d], seq, d))
                 seq += 1
@@ -94,7 +96,7 @@ def record(host, names, requires, base, kinds, nodes, workers, rng):
     start = EPOCH + rng.randint(0, 86400 * 1000000)
     t0 = start + rng.randint(30000, 60000)
     ready, started, ended, worker = schedule(nodes, durations, workers, t0, rng)
-    end = max(ended) + rng.randint(10000, 20000)
+    end = max(e for e in ended if e) + rng.randint(10000, 20000)
     plugins = []
     for i in range(n):
         failed = rng.random() < 0.01
@@ -118,9 +120,14 @@ def record(host, names, requires, base, kinds, nodes, workers, rng):
         if failed:
             p["error"] = "command 2 of 2 failed"
         plugins.append(p)
-    barriers = [{"name": names[i] + "-ready", "kind": "init", "after": [names[i]],
-                 "ready": ready[n + i], "started": started[n + i], "ended": ended[n + i],
-                 "worker": worker[n + i]} for i in range(n)]
+    barriers = []
+    for i in range(n):
+        b = {"name": names[i] + "-ready", "kind": "init", "after": [names[i]]}
+        # The executor's walk never reaches a barrier that nothing waits for.
+        if nodes.dependents[n + i]:
+            b.update({"ready": ready[n + i], "started": started[n + i], "ended": ended[n + i],
+                      "worker": worker[n + i]})
+        barriers.append(b)
     return start, {
         "schema": 1,
         "program": {"name": "bootcrank", "version": "1.0.0"},
