@@ -87,7 +87,7 @@ FleetResult ReadFleet(const std::vector<std::string>& files, int threads) {
   auto work = [&](int t) {
     for (size_t i = next++; i < files.size(); i = next++) {
       try {
-        stats[t].Add(ReadBootRecord(files[i]));
+        stats[t].Add(ReadBootRecord(files[i], true));
       } catch (const RecordError& e) {
         errors[t].emplace_back(i, e.what());
       } catch (const std::exception& e) {

@@ -7,7 +7,7 @@ namespace analyze {
 
 std::string BootRecord::Missing() const {
   if (source == Source::kRecord) return "";
-  return "the dependencies between plugins, barriers, ready times, workers, plugin kinds and results";
+  return "dependencies, barriers, ready times, workers, plugin kinds and results";
 }
 
 int BootRecord::WorkerCount() const {

@@ -2,11 +2,16 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string.h>
+
+#include <cstdint>
+#include <vector>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "analyze/json_scanner.h"
 #include "analyze/profiling_log.h"
 
 namespace bootcrank {
@@ -22,6 +27,139 @@ enum class Context {
   kCommands, kCommand, kBarriers, kBarrier, kLoadFailures, kLoadFailure, kCycles,
   kCycle, kDropped, kMissingBarriers, kMissingBarrier, kSkip,
 };
+
+enum class Key : uint8_t {
+  // Root members first (Known relies on the order).
+  kSchema,
+  kStart,
+  kEnd,
+  kUptimeSeconds,
+  kExitStatus,
+  kSignal,
+  kMode,
+  kProgram,
+  kHost,
+  kSettings,
+  kPlugins,
+  kBarriers,
+  kLoadFailures,
+  kCycles,
+  kMissingBarriers,
+  kArguments,
+  kBootFlags,
+  // Members of nested objects.
+  kAfter,
+  kCommand,
+  kCommands,
+  kDepth,
+  kDropped,
+  kEnded,
+  kError,
+  kExecutionClass,
+  kFile,
+  kFrom,
+  kInteractive,
+  kKernel,
+  kKind,
+  kLine,
+  kName,
+  kNodes,
+  kParallel,
+  kProvides,
+  kRandomSeed,
+  kRandomize,
+  kReady,
+  kReason,
+  kRequiredBy,
+  kRequires,
+  kResult,
+  kSkipReason,
+  kSource,
+  kStarted,
+  kStatus,
+  kTo,
+  kVerbose,
+  kVersion,
+  kWorker,
+  kWorkers,
+  kOther,  // a member this reader does not know
+};
+
+const struct {
+  const char* name;
+  Key key;
+} kKeys[] = {
+    {"schema", Key::kSchema},
+    {"start", Key::kStart},
+    {"end", Key::kEnd},
+    {"uptime_seconds", Key::kUptimeSeconds},
+    {"exit_status", Key::kExitStatus},
+    {"signal", Key::kSignal},
+    {"mode", Key::kMode},
+    {"program", Key::kProgram},
+    {"host", Key::kHost},
+    {"settings", Key::kSettings},
+    {"plugins", Key::kPlugins},
+    {"barriers", Key::kBarriers},
+    {"load_failures", Key::kLoadFailures},
+    {"cycles", Key::kCycles},
+    {"missing_barriers", Key::kMissingBarriers},
+    {"arguments", Key::kArguments},
+    {"boot_flags", Key::kBootFlags},
+    {"after", Key::kAfter},
+    {"command", Key::kCommand},
+    {"commands", Key::kCommands},
+    {"depth", Key::kDepth},
+    {"dropped", Key::kDropped},
+    {"ended", Key::kEnded},
+    {"error", Key::kError},
+    {"execution_class", Key::kExecutionClass},
+    {"file", Key::kFile},
+    {"from", Key::kFrom},
+    {"interactive", Key::kInteractive},
+    {"kernel", Key::kKernel},
+    {"kind", Key::kKind},
+    {"line", Key::kLine},
+    {"name", Key::kName},
+    {"nodes", Key::kNodes},
+    {"parallel", Key::kParallel},
+    {"provides", Key::kProvides},
+    {"random_seed", Key::kRandomSeed},
+    {"randomize", Key::kRandomize},
+    {"ready", Key::kReady},
+    {"reason", Key::kReason},
+    {"required_by", Key::kRequiredBy},
+    {"requires", Key::kRequires},
+    {"result", Key::kResult},
+    {"skip_reason", Key::kSkipReason},
+    {"source", Key::kSource},
+    {"started", Key::kStarted},
+    {"status", Key::kStatus},
+    {"to", Key::kTo},
+    {"verbose", Key::kVerbose},
+    {"version", Key::kVersion},
+    {"worker", Key::kWorker},
+    {"workers", Key::kWorkers},
+};
+
+// The Key of a member name: a search among the names of the same length.
+Key Classify(const std::string& name) {
+  static const std::vector<std::vector<std::pair<std::string, Key>>> byLength = [] {
+    std::vector<std::vector<std::pair<std::string, Key>>> table(32);
+    for (const auto& k : kKeys) table[strlen(k.name)].emplace_back(k.name, k.key);
+    return table;
+  }();
+  if (name.size() >= byLength.size()) return Key::kOther;
+  for (const auto& [text, key] : byLength[name.size()])
+    if (memcmp(text.data(), name.data(), name.size()) == 0) return key;
+  return Key::kOther;
+}
+
+// Members a lean reading skips: what `fleet` does not look at.
+bool LeanSkips(Key k) {
+  return k == Key::kCommands || k == Key::kSource || k == Key::kRequires || k == Key::kProvides ||
+         k == Key::kError || k == Key::kSkipReason;
+}
 
 bool IsArray(Context c) {
   return c == Context::kPlugins || c == Context::kStrings || c == Context::kCommands ||
@@ -51,7 +189,7 @@ const char* TypeName(const Value& v) {
 
 class Handler : public nlohmann::json_sax<json> {
  public:
-  explicit Handler(const std::string& path) : path_(path) { stack_.emplace_back(Context::kTop); }
+  Handler(const std::string& path, bool lean) : path_(path), lean_(lean) { stack_.emplace_back(Context::kTop); }
 
   BootRecord Finish() {
     if (!sawSchema_) Fail("no \"schema\" member: not a boot record");
@@ -90,20 +228,23 @@ class Handler : public nlohmann::json_sax<json> {
   }
   bool binary(binary_t&) override { return true; }
   bool key(string_t& k) override {
-    stack_.back().key.swap(k);
+    Frame& top = stack_.back();
+    top.key.swap(k);
+    top.field = Classify(top.key);
+    if (lean_ && LeanSkips(top.field)) top.field = Key::kOther;
     return true;
   }
   bool start_object(std::size_t) override {
     Frame& top = stack_.back();
     ++top.index;
     Context child = Context::kSkip;
-    const std::string& k = top.key;
+    Key k = top.field;
     switch (top.ctx) {
       case Context::kTop: child = Context::kRoot; break;
       case Context::kRoot:
-        if (k == "program") child = Context::kProgram;
-        else if (k == "host") child = Context::kHost;
-        else if (k == "settings") child = Context::kSettings;
+        if (k == Key::kProgram) child = Context::kProgram;
+        else if (k == Key::kHost) child = Context::kHost;
+        else if (k == Key::kSettings) child = Context::kSettings;
         else if (Known(k)) Fail(Where() + ": expected an array, not an object");
         break;
       case Context::kPlugins:
@@ -118,7 +259,7 @@ class Handler : public nlohmann::json_sax<json> {
         child = Context::kBarrier;
         break;
       case Context::kPlugin:
-        if (k == "source") child = Context::kSource;
+        if (k == Key::kSource) child = Context::kSource;
         break;
       case Context::kCommands:
         node_->commands.emplace_back();
@@ -133,7 +274,7 @@ class Handler : public nlohmann::json_sax<json> {
         child = Context::kCycle;
         break;
       case Context::kCycle:
-        if (k == "dropped") child = Context::kDropped;
+        if (k == Key::kDropped) child = Context::kDropped;
         break;
       case Context::kMissingBarriers:
         record_.missingBarriers.emplace_back();
@@ -161,32 +302,32 @@ class Handler : public nlohmann::json_sax<json> {
   bool start_array(std::size_t) override {
     Frame& top = stack_.back();
     ++top.index;
-    const std::string& k = top.key;
+    Key k = top.field;
     Frame child{Context::kSkip};
     switch (top.ctx) {
       case Context::kTop: Fail("not a boot record: a JSON array, not an object");
       case Context::kRoot:
-        if (k == "plugins") child.ctx = Context::kPlugins;
-        else if (k == "barriers") child.ctx = Context::kBarriers;
-        else if (k == "load_failures") child.ctx = Context::kLoadFailures;
-        else if (k == "cycles") child.ctx = Context::kCycles;
-        else if (k == "missing_barriers") child.ctx = Context::kMissingBarriers;
-        else if (k == "arguments") child = Strings(&record_.arguments);
-        else if (k == "boot_flags") child = Strings(&record_.bootFlags);
+        if (k == Key::kPlugins) child.ctx = Context::kPlugins;
+        else if (k == Key::kBarriers) child.ctx = Context::kBarriers;
+        else if (k == Key::kLoadFailures) child.ctx = Context::kLoadFailures;
+        else if (k == Key::kCycles) child.ctx = Context::kCycles;
+        else if (k == Key::kMissingBarriers) child.ctx = Context::kMissingBarriers;
+        else if (k == Key::kArguments) child = Strings(&record_.arguments);
+        else if (k == Key::kBootFlags) child = Strings(&record_.bootFlags);
         else if (Known(k)) Fail(Where() + ": expected an object or a value, not an array");
         break;
       case Context::kPlugin:
       case Context::kBarrier:
-        if (k == "after") child = Strings(&node_->after);
-        else if (k == "requires") child = Strings(&node_->requires);
-        else if (k == "provides") child = Strings(&node_->provides);
-        else if (k == "commands" && top.ctx == Context::kPlugin) child.ctx = Context::kCommands;
+        if (k == Key::kAfter) child = Strings(&node_->after);
+        else if (k == Key::kRequires) child = Strings(&node_->requires);
+        else if (k == Key::kProvides) child = Strings(&node_->provides);
+        else if (k == Key::kCommands && top.ctx == Context::kPlugin) child.ctx = Context::kCommands;
         break;
       case Context::kCycle:
-        if (k == "nodes") child = Strings(&record_.cycles.back().nodes);
+        if (k == Key::kNodes) child = Strings(&record_.cycles.back().nodes);
         break;
       case Context::kMissingBarrier:
-        if (k == "required_by") child = Strings(&record_.missingBarriers.back().requiredBy);
+        if (k == Key::kRequiredBy) child = Strings(&record_.missingBarriers.back().requiredBy);
         break;
       default:
         if (IsArray(top.ctx)) Fail(Where() + ": expected " + Element(top.ctx) + ", not an array");
@@ -213,6 +354,7 @@ class Handler : public nlohmann::json_sax<json> {
     explicit Frame(Context c) : ctx(c) {}
     Context ctx;
     std::string key;     // the member being read, in an object
+    Key field = Key::kOther;  // ... and what it is
     size_t index = 0;    // values seen so far, in an array
     bool array = false;
     std::vector<std::string>* strings = nullptr;
@@ -231,15 +373,7 @@ class Handler : public nlohmann::json_sax<json> {
 
   // Root members whose type is fixed, so a wrong type is an error rather
   // than an unknown member skipped.
-  static bool Known(const std::string& k) {
-    static const char* const kNames[] = {"plugins", "barriers", "load_failures", "cycles", "missing_barriers",
-                                         "arguments", "boot_flags", "program", "host", "settings",
-                                         "schema", "start", "end", "uptime_seconds", "exit_status",
-                                         "signal", "mode"};
-    for (const char* n : kNames)
-      if (k == n) return true;
-    return false;
-  }
+  static bool Known(Key k) { return k != Key::kOther && k <= Key::kBootFlags; }
 
   [[noreturn]] void Fail(const std::string& what) const { throw RecordError(path_ + ": " + what); }
 
@@ -290,56 +424,56 @@ class Handler : public nlohmann::json_sax<json> {
     }
     if (IsArray(top.ctx)) Wrong(v, Element(top.ctx));
     if (v.type == Value::kNull || top.ctx == Context::kSkip) return true;  // absent, or unknown
-    const std::string& k = top.key;
+    Key k = top.field;
     switch (top.ctx) {
       case Context::kRoot: Root(k, v); break;
       case Context::kProgram:
-        if (k == "name") record_.programName = Text(v);
-        else if (k == "version") record_.programVersion = Text(v);
+        if (k == Key::kName) record_.programName = Text(v);
+        else if (k == Key::kVersion) record_.programVersion = Text(v);
         break;
       case Context::kHost:
-        if (k == "name") record_.hostName = Text(v);
-        else if (k == "kernel") record_.kernel = Text(v);
+        if (k == Key::kName) record_.hostName = Text(v);
+        else if (k == Key::kKernel) record_.kernel = Text(v);
         break;
       case Context::kSettings:
-        if (k == "parallel") record_.parallel = Bool(v);
-        else if (k == "workers") record_.workers = Int32(v);
-        else if (k == "randomize") record_.randomize = Bool(v);
-        else if (k == "random_seed") record_.randomSeed = Integer(v);
-        else if (k == "interactive") record_.interactive = Bool(v);
-        else if (k == "verbose") record_.verbose = Bool(v);
+        if (k == Key::kParallel) record_.parallel = Bool(v);
+        else if (k == Key::kWorkers) record_.workers = Int32(v);
+        else if (k == Key::kRandomize) record_.randomize = Bool(v);
+        else if (k == Key::kRandomSeed) record_.randomSeed = Integer(v);
+        else if (k == Key::kInteractive) record_.interactive = Bool(v);
+        else if (k == Key::kVerbose) record_.verbose = Bool(v);
         break;
       case Context::kPlugin:
       case Context::kBarrier: NodeMember(k, v); break;
       case Context::kSource:
-        if (k == "file") node_->sourceFile = Text(v);
-        else if (k == "line") node_->sourceLine = Int32(v);
+        if (k == Key::kFile) node_->sourceFile = Text(v);
+        else if (k == Key::kLine) node_->sourceLine = Int32(v);
         break;
       case Context::kCommand: {
         CommandResult& c = node_->commands.back();
-        if (k == "command") c.command = Text(v);
-        else if (k == "status") c.status = Int32(v);
-        else if (k == "error") c.error = Text(v);
+        if (k == Key::kCommand) c.command = Text(v);
+        else if (k == Key::kStatus) c.status = Int32(v);
+        else if (k == Key::kError) c.error = Text(v);
         break;
       }
       case Context::kLoadFailure:
-        if (k == "file") record_.loadFailures.back().file = Text(v);
-        else if (k == "reason") record_.loadFailures.back().reason = Text(v);
+        if (k == Key::kFile) record_.loadFailures.back().file = Text(v);
+        else if (k == Key::kReason) record_.loadFailures.back().reason = Text(v);
         break;
       case Context::kDropped:
-        if (k == "from") record_.cycles.back().droppedFrom = Text(v);
-        else if (k == "to") record_.cycles.back().droppedTo = Text(v);
+        if (k == Key::kFrom) record_.cycles.back().droppedFrom = Text(v);
+        else if (k == Key::kTo) record_.cycles.back().droppedTo = Text(v);
         break;
       case Context::kMissingBarrier:
-        if (k == "name") record_.missingBarriers.back().name = Text(v);
+        if (k == Key::kName) record_.missingBarriers.back().name = Text(v);
         break;
       default: break;
     }
     return true;
   }
 
-  void Root(const std::string& k, const Value& v) {
-    if (k == "schema") {
+  void Root(Key k, const Value& v) {
+    if (k == Key::kSchema) {
       // An integer major version, or "major.minor" text.
       int64_t major = 0;
       if (v.type == Value::kInteger) major = v.integer;
@@ -352,40 +486,41 @@ class Handler : public nlohmann::json_sax<json> {
       if (major < 1) Fail("bad record schema version " + std::to_string(major));
       record_.schema = static_cast<int>(major);
       sawSchema_ = true;
-    } else if (k == "start") {
+    } else if (k == Key::kStart) {
       record_.start = Integer(v);
-    } else if (k == "end") {
+    } else if (k == Key::kEnd) {
       record_.end = Integer(v);
-    } else if (k == "uptime_seconds") {
+    } else if (k == Key::kUptimeSeconds) {
       record_.uptimeSeconds = Integer(v);
-    } else if (k == "exit_status") {
+    } else if (k == Key::kExitStatus) {
       record_.exitStatus = Int32(v);
-    } else if (k == "signal") {
+    } else if (k == Key::kSignal) {
       record_.signal = Text(v);
-    } else if (k == "mode") {
+    } else if (k == Key::kMode) {
       record_.mode = Text(v);
     } else if (Known(k)) {
-      Wrong(v, k == "program" || k == "host" || k == "settings" ? "an object" : "an array");
+      Wrong(v, k == Key::kProgram || k == Key::kHost || k == Key::kSettings ? "an object" : "an array");
     }
   }
 
-  void NodeMember(const std::string& k, const Value& v) {
+  void NodeMember(Key k, const Value& v) {
     RecordNode& n = *node_;
-    if (k == "name") n.name = Text(v);
-    else if (k == "kind") n.kind = Text(v);
-    else if (k == "ready") n.ready = Integer(v);
-    else if (k == "started") n.started = Integer(v);
-    else if (k == "ended") n.ended = Integer(v);
-    else if (k == "worker") n.worker = Int32(v);
+    if (k == Key::kName) n.name = Text(v);
+    else if (k == Key::kKind) n.kind = Text(v);
+    else if (k == Key::kReady) n.ready = Integer(v);
+    else if (k == Key::kStarted) n.started = Integer(v);
+    else if (k == Key::kEnded) n.ended = Integer(v);
+    else if (k == Key::kWorker) n.worker = Int32(v);
     else if (n.barrier) return;
-    else if (k == "result") n.result = Text(v);
-    else if (k == "execution_class") n.executionClass = static_cast<uint32_t>(Int32(v));
-    else if (k == "depth") n.depth = Int32(v);
-    else if (k == "error") n.error = Text(v);
-    else if (k == "skip_reason") n.skipReason = Text(v);
+    else if (k == Key::kResult) n.result = Text(v);
+    else if (k == Key::kExecutionClass) n.executionClass = static_cast<uint32_t>(Int32(v));
+    else if (k == Key::kDepth) n.depth = Int32(v);
+    else if (k == Key::kError) n.error = Text(v);
+    else if (k == Key::kSkipReason) n.skipReason = Text(v);
   }
 
   std::string path_;
+  bool lean_;
   std::vector<Frame> stack_;
   BootRecord record_;
   std::vector<RecordNode> plugins_, barriers_;
@@ -396,15 +531,19 @@ class Handler : public nlohmann::json_sax<json> {
 
 }  // namespace
 
-BootRecord ParseRecordJson(const std::string& text, const std::string& path) {
-  Handler handler(path);
-  json::sax_parse(text.begin(), text.end(), &handler);
+BootRecord ParseRecordJson(const std::string& text, const std::string& path, bool lean) {
+  Handler handler(path, lean);
+  try {
+    ScanJson(text.data(), text.data() + text.size(), &handler);
+  } catch (const JsonSyntaxError& e) {
+    throw RecordError(path + ": not valid JSON (byte " + std::to_string(e.Position()) + "): " + e.what());
+  }
   return handler.Finish();
 }
 
-BootRecord ParseBootRecord(const std::string& text, const std::string& path) {
+BootRecord ParseBootRecord(const std::string& text, const std::string& path, bool lean) {
   size_t first = text.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && text[first] == '{') return ParseRecordJson(text, path);
+  if (first != std::string::npos && text[first] == '{') return ParseRecordJson(text, path, lean);
   if (LooksLikeProfilingLog(text)) return ParseProfilingLog(text, path);
   if (first == std::string::npos) throw RecordError(path + ": empty file");
   throw RecordError(path + ": neither a boot record (JSON) nor a profiling log");
@@ -413,10 +552,23 @@ BootRecord ParseBootRecord(const std::string& text, const std::string& path) {
 std::string ReadWholeFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw RecordError(path + ": cannot open: " + strerror(errno));
+  struct stat st;
   std::string text;
+  // Regular files are read straight into a buffer of their size.
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size) + 1);
   char buffer[65536];
   for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    size_t room = text.capacity() - text.size();
+    ssize_t n;
+    if (room > 0) {
+      size_t used = text.size();
+      text.resize(text.capacity());
+      n = read(fd, &text[used], room);
+      text.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
+    } else {
+      n = read(fd, buffer, sizeof buffer);
+      if (n > 0) text.append(buffer, static_cast<size_t>(n));
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       int error = errno;
@@ -424,14 +576,13 @@ std::string ReadWholeFile(const std::string& path) {
       throw RecordError(path + ": cannot read: " + strerror(error));
     }
     if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
   }
   close(fd);
   return text;
 }
 
-BootRecord ReadBootRecord(const std::string& path) {
-  return ParseBootRecord(ReadWholeFile(path), path);
+BootRecord ReadBootRecord(const std::string& path, bool lean) {
+  return ParseBootRecord(ReadWholeFile(path), path, lean);
 }
 
 }  // namespace analyze
