@@ -543,7 +543,7 @@ BootRecord ParseRecordJson(const std::string& text, const std::string& path, boo
 
 BootRecord ParseBootRecord(const std::string& text, const std::string& path, bool lean) {
   size_t first = text.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && text[first] == '{') return ParseRecordJson(text, path, lean);
+  if (first != std::string::npos && (text[first] == '{' || text[first] == '[')) return ParseRecordJson(text, path, lean);
   if (LooksLikeProfilingLog(text)) return ParseProfilingLog(text, path);
   if (first == std::string::npos) throw RecordError(path + ": empty file");
   throw RecordError(path + ": neither a boot record (JSON) nor a profiling log");

@@ -160,11 +160,13 @@ std::string RenderTimelineSvg(const BootGraph& graph, const PlotOptions& options
         << "</title><rect x=\"10\" y=\"50\" width=\"" << Number(split - 10)
         << "\" height=\"16\" fill=\"#bbbbbb\"/><text x=\"14\" y=\"62\">"
         << XmlEscape("kernel " + FormatDuration(kernel)) << "</text></g>\n";
+    // bootcrank's share is often a sliver: its label then goes before it.
+    bool inside = kWidth - 10 - split > 130;
     svg << "<g><title>" << XmlEscape("bootcrank: " + FormatDuration(span)) << "</title><rect x=\"" << Number(split)
-        << "\" y=\"50\" width=\"" << Number(kWidth - 10 - split) << "\" height=\"16\" fill=\"#4e79a7\"/>"
-        << "<text x=\"" << Number(std::min<double>(split + 4, kWidth - 120)) << "\" y=\"62\" fill=\""
-        << (kWidth - 10 - split > 100 ? "#ffffff" : "#000000") << "\">" << XmlEscape("bootcrank " + FormatDuration(span))
-        << "</text></g>\n";
+        << "\" y=\"50\" width=\"" << Number(std::max(kWidth - 10 - split, 1.0)) << "\" height=\"16\" fill=\"#4e79a7\"/>"
+        << "<text x=\"" << Number(inside ? split + 4 : split - 4) << "\" y=\"62\""
+        << (inside ? " fill=\"#ffffff\"" : " text-anchor=\"end\"") << ">"
+        << XmlEscape("bootcrank " + FormatDuration(span)) << "</text></g>\n";
   }
 
   // Time axis and grid.
@@ -176,7 +178,7 @@ std::string RenderTimelineSvg(const BootGraph& graph, const PlotOptions& options
         << "\" y2=\"" << gridBottom << "\"/>\n";
   svg << "</g>\n<g fill=\"#666\" text-anchor=\"middle\">\n";
   for (Micros t = 0; t <= span; t += step)
-    svg << "<text x=\"" << Number(x(origin + t)) << "\" y=\"" << axisY - 4 << "\">" << FormatDuration(t) << "</text>\n";
+    svg << "<text x=\"" << Number(x(origin + t)) << "\" y=\"" << axisY - 4 << "\">" << (t == 0 ? "0" : FormatDuration(t)) << "</text>\n";
   svg << "</g>\n";
 
   auto group = [&](size_t node) {

@@ -235,7 +235,9 @@ TEST(ProfilingLogTest, TimeStamps) {
   for (const Case& c : cases) {
     Micros t = -1;
     EXPECT_EQ(ParseLogTimestamp(c.text, &t), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(t, c.value) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(t, c.value) << c.text;
+    }
   }
 }
 
