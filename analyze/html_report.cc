@@ -86,7 +86,7 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   if (record.uptimeSeconds >= 0) html << " after " << record.uptimeSeconds << " s of kernel and early boot";
   html << "; " << ran << " plugins ran, " << failed << " failed, " << skipped << " did not run";
   if (!record.mode.empty()) html << "; mode " << XmlEscape(record.mode);
-  if (record.workers > 0) html << ", " << record.workers << " workers";
+  if (record.workers > 0) html << ", " << record.workers << (record.workers == 1 ? " worker" : " workers");
   if (!record.programVersion.empty()) html << "; " << XmlEscape(record.programName + " " + record.programVersion);
   if (record.exitStatus >= 0) html << "; exit status " << record.exitStatus;
   if (!record.signal.empty()) html << ", ended by " << XmlEscape(record.signal);

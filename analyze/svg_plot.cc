@@ -147,7 +147,7 @@ std::string RenderTimelineSvg(const BootGraph& graph, const PlotOptions& options
   facts << "run " << FormatDuration(end - origin) << ", " << ran << " plugins ran";
   if (failed > 0) facts << ", " << failed << " failed";
   if (!record.mode.empty()) facts << ", mode " << record.mode;
-  facts << ", " << (lanes.inferred ? "workers not recorded" : std::to_string(lanes.count) + " workers");
+  facts << ", " << (lanes.inferred ? "workers not recorded" : std::to_string(lanes.count) + (lanes.count == 1 ? " worker" : " workers"));
   if (!record.HasGraph()) facts << " (from a profiling log: no ready times, kinds or results)";
   svg << "<text x=\"10\" y=\"40\" fill=\"#444\">" << XmlEscape(facts.str()) << "</text>\n";
 

@@ -27,6 +27,8 @@ std::string Percent(double ratio) {
 
 Micros Span(const BootGraph& graph) { return graph.RunEnd() - graph.RunStart(); }
 
+std::string Workers(int n) { return std::to_string(n) + (n == 1 ? " worker" : " workers"); }
+
 }  // namespace
 
 int RunWhatIf(const Invocation& call) {
@@ -91,11 +93,11 @@ int RunWhatIf(const Invocation& call) {
     return kExitOk;
   }
   call.out << "Measured: " << FormatDuration(measured) << " from the first ready node to the last end, "
-           << record.WorkerCount() << " workers";
+           << Workers(record.WorkerCount());
   if (record.end != kNoTime) call.out << "; the boot ended at " << FormatOffset(record.end - origin);
   call.out << ".\nReplay of that configuration: " << FormatDuration(replayed) << " (" << Percent(deviation)
            << "), with a dispatch cost of " << FormatDuration(replay.dispatchCost) << " per node.\n";
-  call.out << "What if " << workers << " workers";
+  call.out << "What if " << Workers(workers);
   for (const auto& [name, us] : whatIf.durations) call.out << ", " << name << " " << FormatDuration(us);
   call.out << ": " << FormatDuration(predicted) << " (" << Percent(change) << " against the measured run)";
   if (changed.predicted.end != kNoTime) call.out << "; the boot would end at " << FormatOffset(changed.predicted.end - origin);
