@@ -14,7 +14,7 @@ const int kMaxDepth = 512;
 class Scanner {
  public:
   Scanner(const char* begin, const char* end, nlohmann::json_sax<nlohmann::json>* sax)
-      : begin_(begin), p_(begin), end_(end), sax_(sax) {}
+      : begin_(begin), p_(begin), end_(end), sax_(sax), skipper_(dynamic_cast<SkippingSax*>(sax)) {}
 
   bool Run() {
     if (!Value(0)) return false;
@@ -67,7 +67,8 @@ class Scanner {
       if (!sax_->key(text_)) return false;
       if (Peek() != ':') Fail("expected ':' after a member name");
       ++p_;
-      if (!Value(depth)) return false;
+      if (skipper_ != nullptr && skipper_->SkipValue()) Skip();
+      else if (!Value(depth)) return false;
       char c = Peek();
       ++p_;
       if (c == '}') return sax_->end_object();
@@ -222,6 +223,56 @@ class Scanner {
     }
   }
 
+  // Passes over one value: a string to its closing quote, a container to
+  // its matching bracket, anything else to the next delimiter.
+  void Skip() {
+    Peek();
+    const char* start = p_;
+    int depth = 0;
+    char open[kMaxDepth + 1];  // the closing bracket each open one needs
+    for (;;) {
+      if (p_ == end_) {
+        if (depth > 0) Fail("unexpected end of input");
+        break;
+      }
+      char c = *p_;
+      if (c == '"') {
+        SkipString();
+        if (depth == 0) return;
+      } else if (c == '{' || c == '[') {
+        if (depth == kMaxDepth) Fail("nested deeper than 512 levels");
+        open[depth++] = c == '{' ? '}' : ']';
+        ++p_;
+      } else if (c == '}' || c == ']') {
+        if (depth == 0) break;  // the end of the enclosing object
+        if (open[depth - 1] != c) Fail("mismatched bracket");
+        ++p_;
+        if (--depth == 0) return;
+      } else if (depth == 0 && (c == ',' || c == ' ' || c == '\n' || c == '\r' || c == '\t')) {
+        break;  // the end of a number or literal
+      } else {
+        ++p_;
+      }
+    }
+    if (p_ == start) Fail("invalid value");
+  }
+
+  // From an opening quote past its closing quote.
+  void SkipString() {
+    ++p_;
+    for (;;) {
+      const char* q = static_cast<const char*>(memchr(p_, '"', static_cast<size_t>(end_ - p_)));
+      if (q == nullptr) {
+        p_ = end_;
+        Fail("unterminated string");
+      }
+      const char* b = q;
+      while (b > p_ && b[-1] == '\\') --b;
+      p_ = q + 1;
+      if ((q - b) % 2 == 0) return;  // an even run of backslashes escapes nothing
+    }
+  }
+
   bool Digit() const { return p_ != end_ && *p_ >= '0' && *p_ <= '9'; }
 
   bool Number() {
@@ -271,6 +322,7 @@ class Scanner {
   const char* p_;
   const char* end_;
   nlohmann::json_sax<nlohmann::json>* sax_;
+  SkippingSax* skipper_;  // sax_ when it can skip values, else null
   std::string text_;  // the current string or member name
 };
 

@@ -32,6 +32,15 @@ class JsonSyntaxError : public std::runtime_error {
   size_t position_;
 };
 
+// A handler that may have the scanner pass over a member's value unseen:
+// after each key() the scanner asks SkipValue(), and on true it skips the
+// value with no events, checking only that its brackets match and its
+// strings end (a lean reading that leaves out what it does not need).
+class SkippingSax : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  virtual bool SkipValue() = 0;
+};
+
 // Scans [begin, end) and reports every token to `sax`. Throws
 // JsonSyntaxError; exceptions that `sax` throws pass through. A false
 // return from `sax` stops the scan (ScanJson then returns false).

@@ -149,9 +149,9 @@ Key Classify(const std::string& name) {
     for (const auto& k : kKeys) table[strlen(k.name)].emplace_back(k.name, k.key);
     return table;
   }();
-  if (name.size() >= byLength.size()) return Key::kOther;
+  if (name.empty() || name.size() >= byLength.size()) return Key::kOther;
   for (const auto& [text, key] : byLength[name.size()])
-    if (memcmp(text.data(), name.data(), name.size()) == 0) return key;
+    if (text[0] == name[0] && memcmp(text.data(), name.data(), name.size()) == 0) return key;
   return Key::kOther;
 }
 
@@ -187,7 +187,7 @@ const char* TypeName(const Value& v) {
   return "a value";
 }
 
-class Handler : public nlohmann::json_sax<json> {
+class Handler : public SkippingSax {
  public:
   Handler(const std::string& path, bool lean) : path_(path), lean_(lean) { stack_.emplace_back(Context::kTop); }
 
@@ -231,8 +231,13 @@ class Handler : public nlohmann::json_sax<json> {
     Frame& top = stack_.back();
     top.key.swap(k);
     top.field = Classify(top.key);
-    if (lean_ && LeanSkips(top.field)) top.field = Key::kOther;
     return true;
+  }
+  // A lean reading passes over what it leaves out, and over unknown
+  // members anywhere: the scanner then only matches their brackets.
+  bool SkipValue() override {
+    const Frame& top = stack_.back();
+    return lean_ && (top.field == Key::kOther || LeanSkips(top.field));
   }
   bool start_object(std::size_t) override {
     Frame& top = stack_.back();

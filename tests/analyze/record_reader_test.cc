@@ -95,6 +95,45 @@ TEST(RecordReaderTest, ReadsEveryMemberOfTheSchema) {
   EXPECT_EQ(r.WorkerCount(), 4);
 }
 
+// A lean reading keeps what fleet statistics need and passes over the rest
+// unparsed, but still finds where a skipped member's text is cut short.
+TEST(RecordReaderTest, LeanReadingKeepsTheTimesAndSkipsTheRest) {
+  BootRecord full = ParseBootRecord(kFullRecord, "r.json");
+  BootRecord lean = ParseBootRecord(kFullRecord, "r.json", true);
+  ASSERT_EQ(lean.nodes.size(), full.nodes.size());
+  for (size_t i = 0; i < full.nodes.size(); ++i) {
+    const RecordNode& f = full.nodes[i];
+    const RecordNode& l = lean.nodes[i];
+    EXPECT_EQ(l.name, f.name);
+    EXPECT_EQ(l.barrier, f.barrier);
+    EXPECT_EQ(l.after, f.after);
+    EXPECT_EQ(l.result, f.result);
+    EXPECT_EQ(l.ready, f.ready);
+    EXPECT_EQ(l.started, f.started);
+    EXPECT_EQ(l.ended, f.ended);
+    EXPECT_EQ(l.worker, f.worker);
+    EXPECT_TRUE(l.commands.empty());
+    EXPECT_TRUE(l.sourceFile.empty());
+    EXPECT_TRUE(l.requires.empty());
+    EXPECT_TRUE(l.error.empty());
+  }
+  EXPECT_EQ(lean.end, full.end);
+  EXPECT_EQ(lean.workers, full.workers);
+  const char* const cut[] = {
+      R"({"schema": 1, "plugins": [{"name": "a", "commands": [{"command": "x\"}]}]})",
+      R"({"schema": 1, "plugins": [{"name": "a", "commands": [[[]]})",
+      R"({"schema": 1, "plugins": [{"name": "a", "commands": }]})",
+      R"({"schema": 1, "plugins": [{"name": "a", "source": {"file": "f"]}]})",
+  };
+  for (const char* text : cut) EXPECT_THROW(ParseBootRecord(text, "r.json", true), RecordError) << text;
+  // Escaped quotes and brackets inside skipped strings do not end them.
+  BootRecord tricky = ParseBootRecord(
+      R"({"schema": 1, "plugins": [{"name": "a", "commands": [{"command": "say \"}] \\", "status": 0}], "started": 5, "ended": 7}]})",
+      "r.json", true);
+  ASSERT_EQ(tricky.nodes.size(), 1u);
+  EXPECT_EQ(tricky.nodes[0].Duration(), 2);
+}
+
 // What readers must tolerate: unknown members anywhere, missing optional
 // ones, nulls, and the barriers coming before the plugins.
 TEST(RecordReaderTest, ToleratesUnknownAndMissingMembers) {
