@@ -21,6 +21,10 @@ namespace {
 
 using nlohmann::json;
 
+// 3000-01-01T00:00:00Z in microseconds: no later time is a real one, and
+// differences of times in range cannot overflow.
+constexpr Micros kLatestTime = 32503680000LL * 1000000;
+
 // Where a value sits, which decides what it fills.
 enum class Context {
   kTop, kRoot, kProgram, kHost, kSettings, kPlugins, kPlugin, kSource, kStrings,
@@ -409,6 +413,12 @@ class Handler : public SkippingSax {
     if (n < INT32_MIN || n > INT32_MAX) Fail(Where() + ": number out of range");
     return static_cast<int>(n);
   }
+  // A time: microseconds since the epoch, from 1970 to the year 3000.
+  Micros Time(const Value& v) const {
+    int64_t t = Integer(v);
+    if (t < 0 || t > kLatestTime) Fail(Where() + ": time out of range (microseconds since 1970)");
+    return t;
+  }
   bool Bool(const Value& v) const {
     if (v.type != Value::kBool) Wrong(v, "true or false");
     return v.boolean;
@@ -492,11 +502,13 @@ class Handler : public SkippingSax {
       record_.schema = static_cast<int>(major);
       sawSchema_ = true;
     } else if (k == Key::kStart) {
-      record_.start = Integer(v);
+      record_.start = Time(v);
     } else if (k == Key::kEnd) {
-      record_.end = Integer(v);
+      record_.end = Time(v);
     } else if (k == Key::kUptimeSeconds) {
       record_.uptimeSeconds = Integer(v);
+      if (record_.uptimeSeconds < 0 || record_.uptimeSeconds > kLatestTime / 1000000)
+        Fail(Where() + ": uptime out of range");
     } else if (k == Key::kExitStatus) {
       record_.exitStatus = Int32(v);
     } else if (k == Key::kSignal) {
@@ -512,9 +524,9 @@ class Handler : public SkippingSax {
     RecordNode& n = *node_;
     if (k == Key::kName) n.name = Text(v);
     else if (k == Key::kKind) n.kind = Text(v);
-    else if (k == Key::kReady) n.ready = Integer(v);
-    else if (k == Key::kStarted) n.started = Integer(v);
-    else if (k == Key::kEnded) n.ended = Integer(v);
+    else if (k == Key::kReady) n.ready = Time(v);
+    else if (k == Key::kStarted) n.started = Time(v);
+    else if (k == Key::kEnded) n.ended = Time(v);
     else if (k == Key::kWorker) n.worker = Int32(v);
     else if (n.barrier) return;
     else if (k == Key::kResult) n.result = Text(v);

@@ -142,7 +142,8 @@ ReplayResult Replay(const BootGraph& graph, const ReplayOptions& options) {
   int workers = options.workers > 0 ? options.workers : record.WorkerCount();
   if (options.workers < 0) throw std::invalid_argument("the worker count must be 1 or more");
   std::vector<Micros> cost(graph.Size());
-  for (size_t i = 0; i < graph.Size(); ++i) cost[i] = graph.Node(i).Duration();
+  // A node recorded as ending before it started takes no time.
+  for (size_t i = 0; i < graph.Size(); ++i) cost[i] = std::max<Micros>(graph.Node(i).Duration(), 0);
   for (const auto& [name, duration] : options.durations) {
     const RecordNode* plugin = record.FindPlugin(name);
     if (plugin == nullptr) throw std::invalid_argument("no plugin \"" + name + "\" in " + record.path);
