@@ -96,6 +96,14 @@ TEST(JsonScannerTest, RefusesWhatNlohmannRefuses) {
   }
 }
 
+// Found by fuzzing: nlohmann takes a NUL byte for the end of the input and
+// accepts what came before; a NUL is not JSON, so the scanner refuses.
+TEST(JsonScannerTest, NulByteAfterTheValueIsRefused) {
+  const std::string text("{\"schema\": 1}\0\0\r{", 18);
+  EXPECT_FALSE(Ends(Reference(text), "error\n"));
+  EXPECT_TRUE(Ends(Scanned(text), "error\n"));
+}
+
 TEST(JsonScannerTest, ErrorsGiveTheBytePosition) {
   const std::string text = "{\"a\": [1, 2,, 3]}";
   Recorder r;
