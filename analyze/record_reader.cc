@@ -492,8 +492,8 @@ class Handler : public SkippingSax {
       // An integer major version, or "major.minor" text.
       int64_t major = 0;
       if (v.type == Value::kInteger) major = v.integer;
-      else if (v.type == Value::kFloat) major = static_cast<int64_t>(v.real);
-      else if (v.type == Value::kString) major = atoll(v.text->c_str());
+      else if (v.type == Value::kFloat) major = v.real >= 1e9 ? 1000000000 : v.real >= 0 ? static_cast<int64_t>(v.real) : 0;
+      else if (v.type == Value::kString) major = strtoll(v.text->c_str(), nullptr, 10);  // saturates
       else Wrong(v, "a version number");
       if (major > kRecordSchema)
         Fail("record schema version " + std::to_string(major) + " is newer than this program reads (" +

@@ -170,6 +170,9 @@ TEST(RecordReaderTest, RefusesWithAMessageNamingThePlace) {
   };
   const Case cases[] = {
       {R"({"schema": 2, "plugins": []})", "r.json: record schema version 2 is newer than this program reads (1)"},
+      {R"({"schema": 4.4e66})", "r.json: record schema version 1000000000 is newer"},  // found by fuzzing
+      {R"({"schema": "99999999999999999999.1"})", "r.json: record schema version 9223372036854775807 is newer"},
+      {R"({"schema": -1.5})", "r.json: bad record schema version 0"},
       {R"({"plugins": []})", "r.json: no \"schema\" member: not a boot record"},
       {R"({"schema": 1, "plugins": [{"name": "a"}, {"name": "b", "started": "soon"}]})",
        "r.json: plugins[1].started: expected an integer, not a string"},
