@@ -46,7 +46,7 @@ int RunBlame(const Invocation& call) {
                                 {"started", OptionalTime(p->started)},
                                 {"ended", OptionalTime(p->ended)}});
     }
-    call.out << out.dump(1) << "\n";
+    call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return kExitOk;
   }
   NoteMissing(record, call.err);

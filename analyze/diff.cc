@@ -98,7 +98,7 @@ int RunDiff(const Invocation& call) {
                           {"plugins", plugins}, {"new_failures", failures}};
     if (chains)
       out["critical_chain"] = {{"old", oldChain}, {"new", newChain}, {"left", left}, {"joined", joined}};
-    call.out << out.dump(1) << "\n";
+    call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return status;
   }
   NoteMissing(oldRecord, call.err);

@@ -63,7 +63,7 @@ int RunFleet(const Invocation& call) {
                       {"critical_chain_rate", p.chainable ? nlohmann::json(double(p.chained) / p.chainable) : nlohmann::json()}});
     call.out << nlohmann::json({{"records", fleet.stats.Records()}, {"skipped", fleet.errors.size()},
                                 {"quantiles", "exact, nearest rank"}, {"plugins", rows}})
-                    .dump(1)
+                    .dump(1, ' ', false, nlohmann::json::error_handler_t::replace)
              << "\n";
     return status;
   }

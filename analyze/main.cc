@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::cerr << "bootcrank-analyze " << name << ": out of memory\n";
     return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "bootcrank-analyze " << name << ": " << e.what() << "\n";
+    return kExitUsage;
   }
   std::cout.flush();
   if (!std::cout && errno != EPIPE) {

@@ -31,7 +31,7 @@ int RunPlot(const Invocation& call) {
     nlohmann::json out = {{"record", record.path}, {"lanes", lanes.count}, {"lanes_inferred", lanes.inferred},
                           {"uptime_seconds", record.uptimeSeconds < 0 ? nlohmann::json() : nlohmann::json(record.uptimeSeconds)},
                           {"end", at(record.end)}, {"rows", rows}};
-    WriteOutput(out.dump(1) + "\n", output, call.out);
+    WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output, call.out);
     return kExitOk;
   }
   CriticalChain chain;

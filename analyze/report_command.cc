@@ -30,7 +30,7 @@ int RunReport(const Invocation& call) {
   nlohmann::json out = {{"record", record.path}, {"blame", blame}};
   if (record.HasGraph()) out["critical_chain"] = ChainJson(graph, ChainToEnd(graph));
   else out["missing"] = record.Missing();
-  WriteOutput(out.dump(1) + "\n", output, call.out);
+  WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output, call.out);
   return kExitOk;
 }
 

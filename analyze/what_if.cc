@@ -89,7 +89,7 @@ int RunWhatIf(const Invocation& call) {
          {{"workers", workers}, {"durations", durations}, {"span", predicted}, {"end", end(changed.predicted)},
           {"change", change}, {"critical_chain", ChainJson(changedGraph, chain)}}}};
     if (!changed.neverReady.empty()) out["what_if"]["never_ready"] = changed.neverReady;
-    call.out << out.dump(1) << "\n";
+    call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return kExitOk;
   }
   call.out << "Measured: " << FormatDuration(measured) << " from the first ready node to the last end, "

@@ -134,6 +134,15 @@ TEST_F(CommandLineTest, ProfilingLogsAreReadAndWhatTheyLackIsSaid) {
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.err.find("is a profiling log; it lacks dependencies"), std::string::npos) << o.err;
   }
+  // Names come from file names, which need not be UTF-8: JSON output
+  // replaces such bytes rather than failing.
+  std::string latin1 = root.Write("var/log/latin1.log",
+                                  "HVKernel Initialization Time: 5000000\n"
+                                  "[2025-12-06 05:46:40.100000 - 2025-12-06 05:46:40.350000] sysboot: caf\xe9\n"
+                                  "=== Bootcrank configuration info ===\n");
+  Output json = Run({"blame", "--json", latin1});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["plugins"][0]["name"], "caf\xef\xbf\xbd");
   Output chain = Run({"critical-chain", "--record", log});
   EXPECT_EQ(chain.status, 2);
   EXPECT_NE(chain.err.find("critical-chain needs a boot record; a profiling log lacks dependencies"), std::string::npos)
