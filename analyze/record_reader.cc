@@ -25,6 +25,9 @@ using nlohmann::json;
 // differences of times in range cannot overflow.
 constexpr Micros kLatestTime = 32503680000LL * 1000000;
 
+// More workers than any host has processors to double.
+constexpr int64_t kMostWorkers = 65536;
+
 // Where a value sits, which decides what it fills.
 enum class Context {
   kTop, kRoot, kProgram, kHost, kSettings, kPlugins, kPlugin, kSource, kStrings,
@@ -413,6 +416,14 @@ class Handler : public SkippingSax {
     if (n < INT32_MIN || n > INT32_MAX) Fail(Where() + ": number out of range");
     return static_cast<int>(n);
   }
+  // A worker count (from 1) or index (from 0): bootcrank runs at most twice
+  // the processor count; a larger number is not a real run.
+  int WorkerNumber(const Value& v, int least) const {
+    int64_t n = Integer(v);
+    if (n < least || n > kMostWorkers) Fail(Where() + ": worker number out of range");
+    return static_cast<int>(n);
+  }
+
   // A time: microseconds since the epoch, from 1970 to the year 3000.
   Micros Time(const Value& v) const {
     int64_t t = Integer(v);
@@ -452,7 +463,7 @@ class Handler : public SkippingSax {
         break;
       case Context::kSettings:
         if (k == Key::kParallel) record_.parallel = Bool(v);
-        else if (k == Key::kWorkers) record_.workers = Int32(v);
+        else if (k == Key::kWorkers) record_.workers = WorkerNumber(v, 1);
         else if (k == Key::kRandomize) record_.randomize = Bool(v);
         else if (k == Key::kRandomSeed) record_.randomSeed = Integer(v);
         else if (k == Key::kInteractive) record_.interactive = Bool(v);
@@ -527,7 +538,7 @@ class Handler : public SkippingSax {
     else if (k == Key::kReady) n.ready = Time(v);
     else if (k == Key::kStarted) n.started = Time(v);
     else if (k == Key::kEnded) n.ended = Time(v);
-    else if (k == Key::kWorker) n.worker = Int32(v);
+    else if (k == Key::kWorker) n.worker = WorkerNumber(v, 0);
     else if (n.barrier) return;
     else if (k == Key::kResult) n.result = Text(v);
     else if (k == Key::kExecutionClass) n.executionClass = static_cast<uint32_t>(Int32(v));

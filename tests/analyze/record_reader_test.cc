@@ -185,6 +185,8 @@ TEST(RecordReaderTest, RefusesWithAMessageNamingThePlace) {
       {R"({"schema": 1, "barriers": [{"name": "b", "ended": 99999999999999999}]})",
        "r.json: barriers[0].ended: time out of range"},
       {R"({"schema": 1, "uptime_seconds": -3})", "r.json: uptime_seconds: uptime out of range"},
+      {R"({"schema": 1, "settings": {"workers": 2000000000}})", "r.json: settings.workers: worker number out of range"},  // found by fuzzing
+      {R"({"schema": 1, "plugins": [{"name": "a", "worker": -2}]})", "r.json: plugins[0].worker: worker number out of range"},
       {R"({"schema": 1, "settings": {"workers": true}})", "r.json: settings.workers: expected an integer, not a boolean"},
       {R"({"schema": 1, "plugins": [{"name": "a", "commands": [{"status": "0"}]}]})",
        "r.json: plugins[0].commands[0].status: expected an integer, not a string"},
