@@ -416,7 +416,7 @@ class Handler : public SkippingSax {
     if (n < INT32_MIN || n > INT32_MAX) Fail(Where() + ": number out of range");
     return static_cast<int>(n);
   }
-  // A worker count (from 1) or index (from 0): bootcrank runs at most twice
+  // A worker count or index: bootcrank runs at most twice
   // the processor count; a larger number is not a real run.
   int WorkerNumber(const Value& v, int least) const {
     int64_t n = Integer(v);
@@ -463,7 +463,7 @@ class Handler : public SkippingSax {
         break;
       case Context::kSettings:
         if (k == Key::kParallel) record_.parallel = Bool(v);
-        else if (k == Key::kWorkers) record_.workers = WorkerNumber(v, 1);
+        else if (k == Key::kWorkers) record_.workers = WorkerNumber(v, 0);  // 0: an empty run list
         else if (k == Key::kRandomize) record_.randomize = Bool(v);
         else if (k == Key::kRandomSeed) record_.randomSeed = Integer(v);
         else if (k == Key::kInteractive) record_.interactive = Bool(v);
