@@ -1,5 +1,6 @@
 #include "analyze/json_scanner.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -315,7 +316,12 @@ class Scanner {
                                                                                 : -static_cast<int64_t>(value));
     }
     std::string literal(start, p_);
-    return sax_->number_float(strtod(literal.c_str(), nullptr), literal);
+    double number = strtod(literal.c_str(), nullptr);
+    if (!std::isfinite(number)) {
+      p_ = start;
+      Fail("number out of range");
+    }
+    return sax_->number_float(number, literal);
   }
 
   const char* begin_;

@@ -88,6 +88,7 @@ TEST(JsonScannerTest, RefusesWhatNlohmannRefuses) {
       "[tru]",     "[nul]",       "[1] [2]",      "\"open",         "\"tab\there\"",    "\"\\x\"",
       "\"\\u12\"", "\"\\ud800\"", "\"\\udc00\"",  "\"\\ud800\\u0041\"", "\"\xff\"",      "\"\xc0\xaf\"",
       "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "// comment\n1", "[1 2]",
+      "[1e400]",  "[-2e65000000050100]",  // out of a double's range; found by fuzzing
   };
   for (const std::string& text : texts) {
     SCOPED_TRACE(text);
