@@ -13,14 +13,14 @@ namespace {
 using testing::Output;
 using testing::RecordJson;
 using testing::ScratchDir;
-using testing::Spec;
+using testing::NodeRow;
 
 // A host root holding two boots: the older one has "net" succeed in 30 ms,
 // the newer one has it fail after 80 ms.
 class CommandLineTest : public ::testing::Test {
  protected:
   CommandLineTest() {
-    Spec net{"net", {"storage-ready"}, 20, 20, 50, 1};
+    NodeRow net{"net", {"storage-ready"}, 20, 20, 50, 1};
     oldRecord = root.Write("var/log/bootcrank/20261206T090000.000000Z.json",
                            RecordJson({{"storage", {}, 0, 0, 20, 0}, net}, {{"storage-ready", {"storage"}, 20, 20, 20, 0}}, 2).dump());
     net.ended = 100;

@@ -13,7 +13,7 @@ namespace {
 using testing::kNotRun;
 using testing::Parse;
 using testing::RecordJson;
-using testing::Spec;
+using testing::NodeRow;
 
 std::vector<std::string> Names(const BootGraph& g, const CriticalChain& c) { return ChainNames(g, c); }
 
@@ -44,7 +44,7 @@ TEST(BootGraphTest, UnknownNamesAndCyclesDoNotHang) {
 }
 
 TEST(BootGraphTest, DepthOfALongChainNeedsNoDeepStack) {
-  std::vector<Spec> plugins;
+  std::vector<NodeRow> plugins;
   for (int i = 0; i < 100000; ++i)
     plugins.push_back({"p" + std::to_string(i), i ? std::vector<std::string>{"p" + std::to_string(i - 1)}
                                                   : std::vector<std::string>{}, double(i), double(i), i + 1.0});

@@ -28,7 +28,7 @@ constexpr double kNotRun = -1;
 
 // One plugin or barrier. Times are milliseconds after kBase; kNotRun for a
 // node that never ran.
-struct Spec {
+struct NodeRow {
   std::string name;
   std::vector<std::string> after;
   double ready = kNotRun, started = kNotRun, ended = kNotRun;
@@ -40,7 +40,7 @@ struct Spec {
 
 inline Micros Ms(double ms) { return kBase + static_cast<Micros>(ms * 1000); }
 
-inline nlohmann::json NodeJson(const Spec& s, bool barrier) {
+inline nlohmann::json NodeJson(const NodeRow& s, bool barrier) {
   nlohmann::json n = {{"name", s.name}, {"after", s.after}, {"kind", barrier && s.kind == "json" ? "init" : s.kind}};
   if (!barrier) {
     n["result"] = s.started == kNotRun && s.result == "succeeded" ? "skipped" : s.result;
@@ -57,7 +57,7 @@ inline nlohmann::json NodeJson(const Spec& s, bool barrier) {
 
 // A schema-1 record of `plugins` and `barriers`, `workers` workers, ending
 // `endMs` after its start.
-inline nlohmann::json RecordJson(const std::vector<Spec>& plugins, const std::vector<Spec>& barriers = {},
+inline nlohmann::json RecordJson(const std::vector<NodeRow>& plugins, const std::vector<NodeRow>& barriers = {},
                                  int workers = 1, double endMs = 0) {
   nlohmann::json r = {{"schema", 1},
                       {"program", {{"name", "bootcrank"}, {"version", "1.0.0"}}},
@@ -71,11 +71,11 @@ inline nlohmann::json RecordJson(const std::vector<Spec>& plugins, const std::ve
                       {"plugins", nlohmann::json::array()},
                       {"barriers", nlohmann::json::array()}};
   double last = 0;
-  for (const Spec& s : plugins) {
+  for (const NodeRow& s : plugins) {
     r["plugins"].push_back(NodeJson(s, false));
     if (s.ended != kNotRun) last = std::max(last, s.ended);
   }
-  for (const Spec& s : barriers) {
+  for (const NodeRow& s : barriers) {
     r["barriers"].push_back(NodeJson(s, true));
     if (s.ended != kNotRun) last = std::max(last, s.ended);
   }

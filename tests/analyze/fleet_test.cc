@@ -11,7 +11,7 @@ namespace {
 
 using testing::RecordJson;
 using testing::ScratchDir;
-using testing::Spec;
+using testing::NodeRow;
 
 TEST(FleetTest, NearestRankQuantiles) {
   struct Case {
@@ -35,9 +35,9 @@ TEST(FleetTest, NearestRankQuantiles) {
 // Host i: plugin "a" takes i ms and lies on the chain when it outlasts "b"
 // (10 ms); "b" fails on every third host; "c" is skipped on even hosts.
 nlohmann::json Host(int i) {
-  Spec c{"c", {}, 0, 0, 1, 0};
-  if (i % 2 == 0) c = Spec{"c", {}};
-  Spec b{"b", {}, 0, 0, 10, 1};
+  NodeRow c{"c", {}, 0, 0, 1, 0};
+  if (i % 2 == 0) c = NodeRow{"c", {}};
+  NodeRow b{"b", {}, 0, 0, 10, 1};
   if (i % 3 == 0) b.result = "failed";
   return RecordJson({{"a", {}, 0, 0, double(i), 0}, b, c}, {}, 2);
 }

@@ -53,7 +53,7 @@ TEST(FormatTest, Durations) {
 }
 
 BootRecord Sample() {
-  testing::Spec bad{"<fail&>", {"gate"}, 10, 12, 30, 1};
+  testing::NodeRow bad{"<fail&>", {"gate"}, 10, 12, 30, 1};
   bad.result = "failed";
   return Parse(RecordJson({{"storage", {}, 0, 0, 10, 0}, bad, {"skipped-one", {}}},
                           {{"gate", {"storage"}, 10, 10, 10, 0}}, 2, 40));

@@ -13,7 +13,7 @@ namespace {
 using testing::Ms;
 using testing::Parse;
 using testing::RecordJson;
-using testing::Spec;
+using testing::NodeRow;
 
 ReplayResult ReplayOn(const BootRecord& r, int workers, std::map<std::string, Micros> durations = {}) {
   BootGraph g(r);
@@ -65,7 +65,7 @@ TEST(ReplayTest, UrgencyClassThenDepthThenQueueOrder) {
       {{"first", {}, 0, 0, 1, 0},
        {"second", {}, 0, 1, 2, 0},
        {"deep", {}, 0, 2, 3, 0},
-       Spec{"daemon", {}, 0, 3, 4, 0, "succeeded", "daemon", 3},
+       NodeRow{"daemon", {}, 0, 3, 4, 0, "succeeded", "daemon", 3},
        {"top", {"deep-done"}, 3, 4, 5, 0},
        {"after-daemon", {"daemon-done"}, 4, 5, 6, 0}},
       {{"deep-done", {"deep"}, 3, 3, 3, 0}, {"daemon-done", {"daemon"}, 4, 4, 4, 0}}));

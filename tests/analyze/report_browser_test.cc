@@ -18,7 +18,7 @@ namespace {
 using testing::Output;
 using testing::RecordJson;
 using testing::ScratchDir;
-using testing::Spec;
+using testing::NodeRow;
 
 const char kChromium[] = "/usr/bin/chromium";
 
@@ -68,9 +68,9 @@ TEST_F(ReportBrowserTest, ConsoleErrorsOfAPageAreSeen) {
 }
 
 TEST_F(ReportBrowserTest, ShowsTimelineBlameChainAndGraphWithoutConsoleErrors) {
-  Spec failed{"network", {"storage-ready"}, 20, 25, 60, 1};
+  NodeRow failed{"network", {"storage-ready"}, 20, 25, 60, 1};
   failed.result = "failed";
-  Spec skipped{"firstboot", {}};
+  NodeRow skipped{"firstboot", {}};
   skipped.result = "skipped";
   std::string record = dir.Write(
       "boot.json", RecordJson({{"storage", {}, 0, 0, 20, 0}, failed, {"ntp", {"network-ready"}, 60, 60, 90, 0},
