@@ -53,7 +53,7 @@ bool ParseLogTimestamp(const std::string& text, Micros* out) {
   t.tm_min = minute;
   t.tm_sec = second;
   *out = static_cast<Micros>(timegm(&t)) * 1000000 + micros;
-  return true;
+  return *out >= 0 && *out <= kLatestTime;
 }
 
 bool LooksLikeProfilingLog(const std::string& text) {
@@ -93,6 +93,7 @@ BootRecord ParseProfilingLog(const std::string& text, const std::string& path) {
     if (StartsWith(line, kDaemonSection) || (inSettings && line[0] == '[')) break;  // a later daemon run
     if (StartsWith(line, kUptime)) {
       record.uptimeSeconds = numberAfter(kUptime) / 1000000;
+      if (record.uptimeSeconds < 0 || record.uptimeSeconds > kLatestTime / 1000000) fail("uptime out of range: " + line);
     } else if (line[0] == '[') {
       RecordNode node;
       std::string tag;

@@ -24,7 +24,7 @@ bool LooksLikeProfilingLog(const std::string& text);
 BootRecord ParseProfilingLog(const std::string& text, const std::string& path);
 
 // "2026-12-04 09:08:13.004217" (UTC) in microseconds since the epoch;
-// false when `text` is not such a time.
+// false when `text` is not such a time, or not one from 1970 to 3000.
 bool ParseLogTimestamp(const std::string& text, Micros* out);
 
 }  // namespace analyze

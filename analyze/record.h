@@ -28,6 +28,10 @@ namespace analyze {
 using Micros = int64_t;
 constexpr Micros kNoTime = std::numeric_limits<int64_t>::min();
 
+// 3000-01-01T00:00:00Z: no later time is a real one, and differences of
+// times up to it cannot overflow. Readers refuse times beyond it.
+constexpr Micros kLatestTime = 32503680000LL * 1000000;
+
 // The newest record schema major version this program reads.
 constexpr int kRecordSchema = 1;
 

@@ -21,10 +21,6 @@ namespace {
 
 using nlohmann::json;
 
-// 3000-01-01T00:00:00Z in microseconds: no later time is a real one, and
-// differences of times in range cannot overflow.
-constexpr Micros kLatestTime = 32503680000LL * 1000000;
-
 // More workers than any host has processors to double.
 constexpr int64_t kMostWorkers = 65536;
 

@@ -1,6 +1,7 @@
 #include "analyze/replay.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <queue>
 #include <set>
 #include <stdexcept>
@@ -12,6 +13,13 @@ namespace analyze {
 namespace {
 
 enum class State { kIdle, kPending, kQueued, kDone };
+
+// a + b for b >= 0, held at a ceiling far beyond any real time instead of
+// overflowing: thousands of nodes of absurd recorded durations add up.
+Micros SaturatingAdd(Micros a, Micros b) {
+  const Micros ceiling = INT64_MAX / 4;
+  return a > ceiling - b ? ceiling : a + b;
+}
 
 class Simulation {
  public:
@@ -45,8 +53,8 @@ class Simulation {
         int w = *free.begin();
         free.erase(free.begin());
         worker_[node] = w;
-        started_[node] = now_ + dispatch_;
-        ended_[node] = started_[node] + cost_[node];
+        started_[node] = SaturatingAdd(now_, dispatch_);
+        ended_[node] = SaturatingAdd(started_[node], cost_[node]);
         running.emplace(ended_[node], sequence++, node);
       }
       if (running.empty()) break;

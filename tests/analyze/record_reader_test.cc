@@ -254,6 +254,7 @@ TEST(ProfilingLogTest, RefusesWhatIsNotALogLine) {
       {"HVKernel Initialization Time: 1\n=== Bootcrank configuration info ===\n Parallel: yes\n", "log:3: bad number"},
       {"HVKernel Initialization Time: 1\nsomething else\n", "log:2: not a profiling log line"},
       {"HVKernel Initialization Time: 1\n", "log: profiling log without its configuration section"},
+      {"HVKernel Initialization Time: 9223372036854000000\n", "log:1: uptime out of range"},  // found by fuzzing
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -279,6 +280,7 @@ TEST(ProfilingLogTest, TimeStamps) {
       {"2025-12-06 05:46:40.00000", false, 0},
       {"2025-12-06T05:46:40.000000", false, 0},
       {"2025-12-06 05:46:40.000000x", false, 0},
+      {"3001-01-01 00:00:00.000000", false, 0},
   };
   for (const Case& c : cases) {
     Micros t = -1;
