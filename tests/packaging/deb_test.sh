@@ -39,10 +39,14 @@ check "packaged files" "$(sort <<'EOF2'
 /usr/lib/quarro/hvcli/hvcli_core.so
 /usr/lib/systemd/system/bootcrank.service
 /usr/sbin/bootcrank
+/usr/sbin/bootcrank-analyze
 /usr/share/bash-completion/completions/bootcrank
+/usr/share/bash-completion/completions/bootcrank-analyze
 /usr/share/doc/bootcrank/changelog.Debian.gz
 /usr/share/doc/bootcrank/copyright
 /usr/share/man/man5/bootcrank-plugins.5.gz
+/usr/share/man/man5/bootcrank-record.5.gz
+/usr/share/man/man8/bootcrank-analyze.8.gz
 /usr/share/man/man8/bootcrank.8.gz
 EOF2
 )" "$files"
@@ -57,9 +61,10 @@ check "lintian: no error, no unknown warning" "" "$(grep '^[EW]: ' "$scratch/lin
 root=$scratch/unpacked
 dpkg-deb -x "$deb" "$root"
 mkdir -p "$scratch/man"
-for page in man8/bootcrank.8 man5/bootcrank-plugins.5; do zcat "$root/usr/share/man/$page.gz" >"$scratch/man/${page#*/}"; done
+for page in man8/bootcrank.8 man5/bootcrank-plugins.5 man8/bootcrank-analyze.8 man5/bootcrank-record.5; do zcat "$root/usr/share/man/$page.gz" >"$scratch/man/${page#*/}"; done
 check "packaged manual pages render cleanly" 0 \
-  "$("$here/man_pages_test.sh" "$scratch/man/bootcrank.8" "$scratch/man/bootcrank-plugins.5" >&2; echo $?)"
+  "$("$here/man_pages_test.sh" "$scratch/man/bootcrank.8" "$scratch/man/bootcrank-plugins.5" \
+      "$scratch/man/bootcrank-analyze.8" "$scratch/man/bootcrank-record.5" >&2; echo $?)"
 status=$("$here/systemd_unit_test.sh" "$root" >&2; echo $?)
 check "packaged unit verifies" yes "$([[ $status == 0 || $status == 77 ]] && echo yes)"
 

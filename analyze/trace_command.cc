@@ -1,0 +1,24 @@
+// trace: the run as Chrome trace events.
+#include <nlohmann/json.hpp>
+
+#include "analyze/chrome_trace.h"
+#include "analyze/command.h"
+
+namespace bootcrank {
+namespace analyze {
+
+int RunTrace(const Invocation& call) {
+  // The output is JSON already; --json is accepted like every command's.
+  Arguments args(call.args, {"--json", "-o=", "--output="});
+  args.ExpectPositional(0, 1);
+  BootRecord record = LoadRecord(args.Positional().empty() ? "" : args.Positional()[0]);
+  std::vector<std::string> outputs = args.Values("-o");
+  for (const std::string& o : args.Values("--output")) outputs.push_back(o);
+  BootGraph graph(record);
+  NoteMissing(record, call.err);
+  WriteOutput(ChromeTrace(graph).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", outputs.empty() ? "" : outputs.back(), call.out);
+  return kExitOk;
+}
+
+}  // namespace analyze
+}  // namespace bootcrank

@@ -1,0 +1,94 @@
+// Fleet statistics: quantiles, rates, and reading many files on threads.
+#include "analyze/fleet.h"
+
+#include <gtest/gtest.h>
+
+#include "fixtures.h"
+
+namespace bootcrank {
+namespace analyze {
+namespace {
+
+using testing::RecordJson;
+using testing::ScratchDir;
+using testing::NodeRow;
+
+TEST(FleetTest, NearestRankQuantiles) {
+  struct Case {
+    std::vector<Micros> values;
+    double percent;
+    Micros want;
+  };
+  std::vector<Micros> hundred;
+  for (Micros i = 100; i >= 1; --i) hundred.push_back(i);  // reversed on purpose
+  const Case cases[] = {
+      {{}, 50, kNoTime},         {{7}, 50, 7},          {{7}, 95, 7},       {{1, 2}, 50, 1},
+      {{3, 1, 2}, 50, 2},        {{4, 3, 2, 1}, 50, 2}, {hundred, 50, 50},  {hundred, 95, 95},
+      {hundred, 100, 100},       {hundred, 1, 1},       {{5, 5, 5, 9}, 95, 9},
+  };
+  for (const Case& c : cases) {
+    std::vector<Micros> v = c.values;
+    EXPECT_EQ(NearestRank(v, c.percent), c.want) << c.percent << " of " << c.values.size();
+  }
+}
+
+// Host i: plugin "a" takes i ms and lies on the chain when it outlasts "b"
+// (10 ms); "b" fails on every third host; "c" is skipped on even hosts.
+nlohmann::json Host(int i) {
+  NodeRow c{"c", {}, 0, 0, 1, 0};
+  if (i % 2 == 0) c = NodeRow{"c", {}};
+  NodeRow b{"b", {}, 0, 0, 10, 1};
+  if (i % 3 == 0) b.result = "failed";
+  return RecordJson({{"a", {}, 0, 0, double(i), 0}, b, c}, {}, 2);
+}
+
+TEST(FleetTest, PerPluginStatistics) {
+  FleetStats stats;
+  for (int i = 1; i <= 20; ++i) stats.Add(testing::Parse(Host(i)));
+  EXPECT_EQ(stats.Records(), 20u);
+  std::vector<PluginSummary> s = stats.Summaries();
+  ASSERT_EQ(s.size(), 3u);
+  // By median, longest first: a (10 ms), b (10 ms, name order), c.
+  EXPECT_EQ(s[0].name, "a");
+  EXPECT_EQ(s[0].median, 10000);
+  EXPECT_EQ(s[0].p95, 19000);
+  EXPECT_EQ(s[0].worst, 20000);
+  EXPECT_EQ(s[0].chained, 11u);  // hosts 10 to 20: a tie goes to the first listed
+  EXPECT_EQ(s[0].chainable, 20u);
+  EXPECT_EQ(s[1].name, "b");
+  EXPECT_EQ(s[1].failures, 6u);  // 3, 6, ..., 18
+  EXPECT_EQ(s[1].chained, 9u);  // hosts 1 to 9
+  EXPECT_EQ(s[2].name, "c");
+  EXPECT_EQ(s[2].records, 20u);
+  EXPECT_EQ(s[2].runs, 10u);
+}
+
+TEST(FleetTest, ThreadsGiveTheSameResultAndUnreadableFilesAreNamed) {
+  ScratchDir dir;
+  std::vector<std::string> files;
+  for (int i = 1; i <= 30; ++i) files.push_back(dir.Write("r" + std::to_string(100 + i) + ".json", Host(i).dump()));
+  files.insert(files.begin() + 5, dir.Write("broken.json", "{\"schema\": 1, \"plugins\": ["));
+  files.push_back(dir.path + "/absent.json");
+  std::vector<PluginSummary> reference;
+  for (int threads : {1, 2, 7}) {
+    FleetResult r = ReadFleet(files, threads);
+    ASSERT_EQ(r.errors.size(), 2u) << threads;
+    EXPECT_NE(r.errors[0].find("broken.json: not valid JSON"), std::string::npos) << r.errors[0];
+    EXPECT_NE(r.errors[1].find("absent.json: cannot open"), std::string::npos) << r.errors[1];
+    EXPECT_EQ(r.stats.Records(), 30u);
+    std::vector<PluginSummary> s = r.stats.Summaries();
+    if (reference.empty()) reference = s;
+    ASSERT_EQ(s.size(), reference.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+      EXPECT_EQ(s[i].name, reference[i].name);
+      EXPECT_EQ(s[i].median, reference[i].median);
+      EXPECT_EQ(s[i].p95, reference[i].p95);
+      EXPECT_EQ(s[i].failures, reference[i].failures);
+      EXPECT_EQ(s[i].chained, reference[i].chained);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace analyze
+}  // namespace bootcrank

@@ -1,0 +1,132 @@
+// The replay: the executor's walk and urgency rule on paper.
+#include "analyze/replay.h"
+
+#include <gtest/gtest.h>
+
+#include "analyze/chain_view.h"
+#include "fixtures.h"
+
+namespace bootcrank {
+namespace analyze {
+namespace {
+
+using testing::Ms;
+using testing::Parse;
+using testing::RecordJson;
+using testing::NodeRow;
+
+ReplayResult ReplayOn(const BootRecord& r, int workers, std::map<std::string, Micros> durations = {}) {
+  BootGraph g(r);
+  ReplayOptions o;
+  o.workers = workers;
+  o.durations = std::move(durations);
+  o.dispatchCost = 0;
+  return Replay(g, o);
+}
+
+const RecordNode& Node(const ReplayResult& r, const std::string& name) {
+  for (const RecordNode& n : r.predicted.nodes)
+    if (n.name == name) return n;
+  throw std::runtime_error("no node " + name);
+}
+
+// Independent plugins a (10 ms), b (20 ms), c (30 ms), d (40 ms), all ready
+// at 0, and e (5 ms) after the barrier that a provides.
+BootRecord FiveAtOnce() {
+  return Parse(RecordJson({{"a", {}, 0, 0, 10, 0}, {"b", {}, 0, 10, 30, 0}, {"c", {}, 0, 30, 60, 0},
+                           {"d", {}, 0, 60, 100, 0}, {"e", {"a-done"}, 10, 100, 105, 0}},
+                          {{"a-done", {"a"}, 10, 10, 10, 0}}));
+}
+
+TEST(ReplayTest, PredictedEndForWorkerCounts) {
+  struct Case {
+    int workers;
+    double endMs;
+  };
+  // One worker: everything in a row (105 ms): a first (the deepest), then
+  // b, c, d in queue order, and e, queued last. Two workers: a, b; then c
+  // and d; e fits in after c (45 ms) and d ends last (60 ms).
+  const Case cases[] = {{1, 105}, {2, 60}, {4, 40}, {8, 40}};
+  for (const Case& c : cases) {
+    ReplayResult r = ReplayOn(FiveAtOnce(), c.workers);
+    Micros end = 0;
+    for (const RecordNode& n : r.predicted.nodes) end = std::max(end, n.ended);
+    EXPECT_EQ(end, Ms(c.endMs)) << c.workers << " workers";
+    EXPECT_TRUE(r.neverReady.empty());
+  }
+}
+
+TEST(ReplayTest, UrgencyClassThenDepthThenQueueOrder) {
+  // One worker; four plugins are ready at once. "deep" (a chain of two
+  // above it) runs first, then "first" and "second" in queue order, then
+  // "top", queued behind them at the same depth; "daemon", of class 3, runs
+  // last of the ready ones although as deep as "deep".
+  BootRecord r = Parse(RecordJson(
+      {{"first", {}, 0, 0, 1, 0},
+       {"second", {}, 0, 1, 2, 0},
+       {"deep", {}, 0, 2, 3, 0},
+       NodeRow{"daemon", {}, 0, 3, 4, 0, "succeeded", "daemon", 3},
+       {"top", {"deep-done"}, 3, 4, 5, 0},
+       {"after-daemon", {"daemon-done"}, 4, 5, 6, 0}},
+      {{"deep-done", {"deep"}, 3, 3, 3, 0}, {"daemon-done", {"daemon"}, 4, 4, 4, 0}}));
+  ReplayResult res = ReplayOn(r, 1);
+  std::vector<std::pair<Micros, std::string>> order;
+  for (const RecordNode& n : res.predicted.nodes)
+    if (!n.barrier) order.emplace_back(n.started, n.name);
+  std::sort(order.begin(), order.end());
+  std::vector<std::string> names;
+  for (auto& o : order) names.push_back(o.second);
+  EXPECT_EQ(names, (std::vector<std::string>{"deep", "first", "second", "top", "daemon", "after-daemon"}));
+}
+
+TEST(ReplayTest, SkippedPluginsCountAsEndedAndOverridesChangeDurations) {
+  BootRecord r = Parse(RecordJson({{"skipped", {}}, {"a", {}, 0, 0, 10, 0}, {"b", {"gate"}, 10, 10, 30, 0}},
+                                  {{"gate", {"skipped", "a"}, 10, 10, 10, 0}}));
+  ReplayResult same = ReplayOn(r, 1);
+  EXPECT_EQ(Node(same, "b").ended, Ms(30));
+  EXPECT_FALSE(Node(same, "skipped").Ran());
+  ReplayResult faster = ReplayOn(r, 1, {{"a", 2000}});
+  EXPECT_EQ(Node(faster, "b").started, Ms(2));
+  EXPECT_EQ(Node(faster, "b").ended, Ms(22));
+  // The predicted record's end moves with the run.
+  EXPECT_EQ(faster.predicted.end - r.end, -8000);
+}
+
+TEST(ReplayTest, RefusesOverridesThatDoNotApply) {
+  BootRecord r = Parse(RecordJson({{"skipped", {}}, {"a", {}, 0, 0, 10, 0}}));
+  BootGraph g(r);
+  ReplayOptions o;
+  o.durations = {{"nobody", 5}};
+  EXPECT_THROW(Replay(g, o), std::invalid_argument);
+  o.durations = {{"skipped", 5}};
+  EXPECT_THROW(Replay(g, o), std::invalid_argument);
+}
+
+TEST(ReplayTest, ReplayOfItsOwnScheduleIsExact) {
+  // A record the replay wrote reproduces itself: same starts, same ends.
+  ReplayResult once = ReplayOn(FiveAtOnce(), 2);
+  ReplayResult twice = ReplayOn(once.predicted, 2);
+  for (size_t i = 0; i < once.predicted.nodes.size(); ++i) {
+    EXPECT_EQ(twice.predicted.nodes[i].started, once.predicted.nodes[i].started) << i;
+    EXPECT_EQ(twice.predicted.nodes[i].worker, once.predicted.nodes[i].worker) << i;
+  }
+}
+
+TEST(ReplayTest, DispatchCostIsTheMedianLagOfIdleWorkers) {
+  // Worker 0 idle: a starts at once, b 0.3 ms after a ended, c 0.1 ms
+  // after b, d 0.2 ms after c: median 0.2 ms. e was queued behind busy
+  // worker 0 and does not count; the barriers name no worker.
+  BootRecord r = Parse(RecordJson({{"a", {}, 0, 0, 10, 0},
+                                   {"b", {"ga"}, 10, 10.3, 20, 0},
+                                   {"c", {"gb"}, 20, 20.1, 30, 0},
+                                   {"d", {"gc"}, 30, 30.2, 40, 0},
+                                   {"e", {"gc"}, 30, 40.5, 41, 0}},
+                                  {{"ga", {"a"}, 10, 10, 10}, {"gb", {"b"}, 20, 20, 20}, {"gc", {"c"}, 30, 30, 30}},
+                                  2));
+  BootGraph g(r);
+  EXPECT_EQ(MeasuredDispatchCost(g), 200);
+}
+
+}  // namespace
+}  // namespace analyze
+}  // namespace bootcrank
