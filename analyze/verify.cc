@@ -255,19 +255,32 @@ void CheckRunOnce(const std::vector<Plugin*>& plugins, std::vector<Finding>* fin
 
 }  // namespace
 
-size_t EditDistance(const std::string& a, const std::string& b) {
+namespace {
+
+// The edit distance, or something above `limit` as soon as every way through
+// the rest of the table is above it (a row's minimum never decreases).
+size_t BoundedEditDistance(const std::string& a, const std::string& b, size_t limit) {
   std::vector<size_t> row(b.size() + 1);
   for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
     size_t diagonal = row[0];
     row[0] = i;
+    size_t least = row[0];
     for (size_t j = 1; j <= b.size(); ++j) {
       size_t above = row[j];
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
       diagonal = above;
+      least = std::min(least, row[j]);
     }
+    if (least > limit) return least;
   }
   return row[b.size()];
+}
+
+}  // namespace
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  return BoundedEditDistance(a, b, static_cast<size_t>(-1));
 }
 
 std::string NearestName(const std::string& name, const std::vector<std::string>& candidates) {
@@ -278,7 +291,7 @@ std::string NearestName(const std::string& name, const std::vector<std::string>&
     // Lengths further apart than the limit cannot be close enough.
     size_t gap = candidate.size() > name.size() ? candidate.size() - name.size() : name.size() - candidate.size();
     if (gap > limit) continue;
-    size_t distance = EditDistance(name, candidate);
+    size_t distance = BoundedEditDistance(name, candidate, bestDistance);
     if (distance < bestDistance || (distance == bestDistance && candidate < best)) {
       best = candidate;
       bestDistance = distance;
