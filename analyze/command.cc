@@ -8,6 +8,7 @@
 
 #include "analyze/record_files.h"
 #include "analyze/record_reader.h"
+#include "host/error_text.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -95,7 +96,7 @@ void WriteOutput(const std::string& text, const std::string& path, std::ostream&
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (file) file << text;
   if (file) file.close();
-  if (!file) throw RecordError(path + ": cannot write: " + strerror(errno));
+  if (!file) throw RecordError(path + ": cannot write: " + host::ErrorText(errno));
 }
 
 }  // namespace analyze

@@ -59,6 +59,7 @@ int RunTrace(const Invocation& call);
 int RunWhatIf(const Invocation& call);
 int RunDiff(const Invocation& call);
 int RunFleet(const Invocation& call);
+int RunVerify(const Invocation& call);
 
 // A subcommand's command line: options and positional arguments.
 class Arguments {

@@ -17,6 +17,8 @@ const std::vector<Command>& Commands() {
        "the boot replayed with other workers or durations", RunWhatIf},
       {"diff", "[--json] OLD NEW", "changes in duration, result and critical chain between two boots", RunDiff},
       {"fleet", "[--json] [--threads=N] FILE|DIR...", "per-plugin statistics over many hosts' records", RunFleet},
+      {"verify", "[--json] [--plugin-directory=DIR] [--plugin-flags=FLAG,...] [--no-commands]",
+       "what would go wrong at boot with the installed plugins, found without running anything", RunVerify},
   };
   return kCommands;
 }

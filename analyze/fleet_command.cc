@@ -1,6 +1,5 @@
 // fleet FILE|DIR...: per-plugin statistics over many hosts' records. A
 // directory stands for its "*.json" files.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "analyze/fleet.h"
 #include "analyze/record_files.h"
 #include "analyze/table.h"
+#include "host/files.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -40,8 +40,7 @@ int RunFleet(const Invocation& call) {
   }
   std::vector<std::string> files;
   for (const std::string& p : args.Positional()) {
-    struct stat st;
-    if (stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (host::IsDirectory(p)) {
       std::vector<std::string> listed = ListRecords(p);
       files.insert(files.end(), listed.begin(), listed.end());
     } else {

@@ -10,6 +10,8 @@
 
 #include "analyze/command.h"
 #include "analyze/table.h"
+#include "host/error_text.h"
+#include "host/process.h"
 
 namespace {
 
@@ -31,7 +33,7 @@ void Usage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  signal(SIGPIPE, SIG_IGN);
+  bootcrank::host::IgnoreBrokenPipes();
   std::ios::sync_with_stdio(false);
   if (argc < 2) {
     Usage(std::cerr);
@@ -82,7 +84,7 @@ int main(int argc, char** argv) {
   }
   std::cout.flush();
   if (!std::cout && errno != EPIPE) {
-    std::cerr << "bootcrank-analyze " << name << ": cannot write the output: " << strerror(errno) << "\n";
+    std::cerr << "bootcrank-analyze " << name << ": cannot write the output: " << bootcrank::host::ErrorText(errno) << "\n";
     return kExitUsage;
   }
   return status;

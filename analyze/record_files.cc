@@ -1,13 +1,12 @@
 #include "analyze/record_files.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <string.h>
-
 #include <algorithm>
 #include <cstdlib>
 
 #include "analyze/record.h"
+#include "host/error_text.h"
+#include "host/files.h"
+#include "host/host_paths.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -19,21 +18,18 @@ std::string HostPath(const std::string& absolutePath) {
   return prefix + absolutePath;
 }
 
-std::string RecordDirectory() { return HostPath("/var/log/bootcrank"); }
+std::string RecordDirectory() { return HostPath(host::kBootRecordDirectoryPath); }
 
 std::vector<std::string> ListRecords(const std::string& directory) {
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) throw RecordError(directory + ": cannot open directory: " + strerror(errno));
+  std::vector<std::string> entries;
+  if (int error = host::ListDirectory(directory, &entries)) {
+    throw RecordError(directory + ": cannot read directory: " + host::ErrorText(error));
+  }
   std::vector<std::string> names;
-  errno = 0;
-  while (struct dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
+  for (const std::string& name : entries) {
     if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0 && name[0] != '.')
       names.push_back(name);
   }
-  int error = errno;
-  closedir(dir);
-  if (error != 0) throw RecordError(directory + ": cannot read directory: " + strerror(error));
   std::sort(names.begin(), names.end());
   std::string prefix = directory.empty() || directory.back() == '/' ? directory : directory + "/";
   for (std::string& name : names) name = prefix + name;

@@ -1,8 +1,6 @@
 #include "analyze/record_reader.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <string.h>
 
 #include <cstdint>
@@ -13,6 +11,8 @@
 
 #include "analyze/json_scanner.h"
 #include "analyze/profiling_log.h"
+#include "host/error_text.h"
+#include "host/read_file.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -574,35 +574,17 @@ BootRecord ParseBootRecord(const std::string& text, const std::string& path, boo
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw RecordError(path + ": cannot open: " + strerror(errno));
-  struct stat st;
   std::string text;
-  // Regular files are read straight into a buffer of their size.
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size) + 1);
-  char buffer[65536];
-  for (;;) {
-    size_t room = text.capacity() - text.size();
-    ssize_t n;
-    if (room > 0) {
-      size_t used = text.size();
-      text.resize(text.capacity());
-      n = read(fd, &text[used], room);
-      text.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
-    } else {
-      n = read(fd, buffer, sizeof buffer);
-      if (n > 0) text.append(buffer, static_cast<size_t>(n));
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      close(fd);
-      throw RecordError(path + ": cannot read: " + strerror(error));
-    }
-    if (n == 0) break;
+  switch (host::ReadFile(path, std::string().max_size(), &text)) {
+    case host::ReadResult::kComplete:
+    case host::ReadResult::kTooLarge:  // cannot happen: no file is that large
+      return text;
+    case host::ReadResult::kNotOpened:
+      throw RecordError(path + ": cannot open: " + host::ErrorText(errno));
+    case host::ReadResult::kReadError:
+      break;
   }
-  close(fd);
-  return text;
+  throw RecordError(path + ": cannot read: " + host::ErrorText(errno));
 }
 
 BootRecord ReadBootRecord(const std::string& path, bool lean) {

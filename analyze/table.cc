@@ -1,11 +1,11 @@
 #include "analyze/table.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+
+#include "host/files.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -13,7 +13,7 @@ namespace analyze {
 bool ColourWanted(int fd) {
   const char* noColour = getenv("NO_COLOR");
   if (noColour != nullptr && noColour[0] != '\0') return false;
-  return isatty(fd) == 1;
+  return host::IsTerminal(fd);
 }
 
 std::string Paint(const std::string& text, const char* sgr, bool on) {

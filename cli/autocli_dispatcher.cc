@@ -165,30 +165,33 @@ std::vector<std::string> Dispatcher::GetCommandPaths() const {
   return paths;
 }
 
-void Dispatcher::ExecuteCommand(std::shared_ptr<CommandInput> input,
-                                std::shared_ptr<CommandOutput> output) {
-  const std::string path = Join(input->GetCommandPath());
+std::vector<std::string> Dispatcher::CheckCommand(const CommandInput& input) const {
+  const std::string path = Join(input.GetCommandPath());
   auto found = commands_.find(path);
-  if (found == commands_.end()) {
-    output->AddError("Unknown command or namespace: " + path);
-    return;
-  }
+  if (found == commands_.end()) return {"Unknown command or namespace: " + path};
   const Command& command = found->second;
-  bool complete = true;
+  std::vector<std::string> errors;
   for (const std::string& name : command.parameters) {
-    if (input->FindParameter(name) == nullptr) {
-      output->AddError("Missing parameter --" + name + " for command '" + path + "'");
-      complete = false;
+    if (input.FindParameter(name) == nullptr) {
+      errors.push_back("Missing parameter --" + name + " for command '" + path + "'");
     }
   }
-  for (const auto& parameter : input->GetParameters()) {
+  for (const auto& parameter : input.GetParameters()) {
     if (std::find(command.parameters.begin(), command.parameters.end(), parameter.first) ==
         command.parameters.end()) {
-      output->AddError("Unknown parameter --" + parameter.first + " for command '" + path + "'");
-      complete = false;
+      errors.push_back("Unknown parameter --" + parameter.first + " for command '" + path + "'");
     }
   }
-  if (!complete) return;
+  return errors;
+}
+
+void Dispatcher::ExecuteCommand(std::shared_ptr<CommandInput> input,
+                                std::shared_ptr<CommandOutput> output) {
+  std::vector<std::string> errors = CheckCommand(*input);
+  for (const std::string& error : errors) output->AddError(error);
+  if (!errors.empty()) return;
+  const std::string path = Join(input->GetCommandPath());
+  const Command& command = commands_.find(path)->second;
   hvcli_call call{input.get(), output.get()};
   try {
     command.handler(&call, command.context);

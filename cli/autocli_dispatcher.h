@@ -41,6 +41,11 @@ class Dispatcher {
   // command, becomes an error in `output`.
   void ExecuteCommand(std::shared_ptr<CommandInput> input, std::shared_ptr<CommandOutput> output);
 
+  // What ExecuteCommand would report before running anything for `input`:
+  // an unknown command path, missing or unknown parameters. Empty when the
+  // command would run. Runs nothing.
+  std::vector<std::string> CheckCommand(const CommandInput& input) const;
+
   // The directories added, in order, including those that failed.
   const std::vector<std::string>& GetExternalDirectories() const { return directories_; }
   // The registered command paths, sorted.

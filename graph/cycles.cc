@@ -103,7 +103,8 @@ void ReportCycleCount(size_t cycles) {
 // then leads to a node that finished before the edge's owner, so the graph
 // is acyclic after one search.
 std::vector<CycleReport> BreakDependencyCycles(const Graph& graph,
-                                               const std::vector<Node*>& runList) {
+                                               const std::vector<Node*>& runList,
+                                               size_t* cycleCount) {
   std::vector<CycleReport> reports;
   GraphLockHolder lock;
   constexpr size_t kDone = static_cast<size_t>(-1);
@@ -154,6 +155,7 @@ std::vector<CycleReport> BreakDependencyCycles(const Graph& graph,
     }
   }
   if (cycles > kReportedCycles) ReportCycleCount(cycles);
+  if (cycleCount != nullptr) *cycleCount = cycles;
   return reports;
 }
 

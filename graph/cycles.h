@@ -31,7 +31,8 @@ class Node;
 // are only counted, and one more report states the total, so the output
 // stays linear in the graph. Afterwards the graph is acyclic. Iterative, and linear in nodes
 // plus edges when there are no cycles.
-// Returns what it reported, one entry per reported cycle.
+// Returns what it reported, one entry per reported cycle; `cycleCount`, when
+// given, receives how many cycles were found (reported or only counted).
 struct CycleReport {
   std::vector<std::string> nodes;  // the first ten of the cycle, in order
   size_t length = 0;               // how many nodes the cycle has
@@ -39,7 +40,8 @@ struct CycleReport {
   std::string droppedTo;           // ... on this one
 };
 std::vector<CycleReport> BreakDependencyCycles(const Graph& graph,
-                                               const std::vector<Node*>& runList);
+                                               const std::vector<Node*>& runList,
+                                               size_t* cycleCount = nullptr);
 
 }  // namespace bootcrank
 

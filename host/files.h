@@ -20,6 +20,12 @@ bool PathExists(const std::string& path);
 // Whether `path`, links followed, is a regular file.
 bool IsRegularFile(const std::string& path);
 
+// Whether `path`, links followed, is a directory.
+bool IsDirectory(const std::string& path);
+
+// Whether the descriptor `fd` is a terminal.
+bool IsTerminal(int fd);
+
 // Whether `path`, links followed, exists and is neither a regular file nor a
 // directory (a FIFO, a device, a socket): something a blocking open or read
 // could wait on for ever.

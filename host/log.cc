@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <sys/time.h>
 
 namespace {
@@ -26,6 +27,8 @@ struct LogConfig {
   int stderrMaxLevel = -1;
 };
 LogConfig config;
+// The handler of the live LogCapture, if any.
+bootcrank::host::LogCapture::Handler* captureHandler = nullptr;
 
 struct LogOutputImpl {
   int maxLevel;
@@ -112,6 +115,11 @@ std::string FormatRecord(const char* tag, const char* text) {
 
 void Emit(const char* tag, int level, int syslogPriority, const char* text) {
   int saved = errno;
+  if (captureHandler != nullptr) {
+    (*captureHandler)(tag, text);
+    errno = saved;
+    return;
+  }
   if (config.stdoutEnabled && level <= config.stdoutMaxLevel) {
     std::string record = FormatRecord(tag, text);
     WriteAll(STDOUT_FILENO, record.data(), record.size());
@@ -219,6 +227,13 @@ void SyslogText(int priority, const std::string& text) {
   LockSyslog();
   syslog(priority, "%s", text.c_str());
   UnlockSyslog();
+}
+
+LogCapture::LogCapture(Handler handler) { captureHandler = new Handler(std::move(handler)); }
+
+LogCapture::~LogCapture() {
+  delete captureHandler;
+  captureHandler = nullptr;
 }
 
 }  // namespace host

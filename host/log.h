@@ -20,6 +20,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "host/dictionary.h"
@@ -70,6 +71,20 @@ void LogRecord(const char* tag, int syslogPriority, const std::string& text);
 
 // One syslog message at `priority`, under the fork-safe syslog mutex.
 void SyslogText(int priority, const std::string& text);
+
+// While an object of this class exists, every record (messages, alerts,
+// progress) goes to `handler` with its tag and text instead of standard
+// output, standard error and syslog. For a program that uses the program's
+// code as a library and reports in its own format. Create and destroy it on
+// the main thread while no other thread logs; captures do not nest.
+class LogCapture {
+ public:
+  using Handler = std::function<void(const char* tag, const char* text)>;
+  explicit LogCapture(Handler handler);
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+};
 
 }  // namespace host
 }  // namespace bootcrank

@@ -81,6 +81,10 @@ std::vector<DebugEntry> ReadDebugEntries(std::istream& in) {
   return ParseDebugEntries(in, nullptr);
 }
 
+std::vector<DebugEntry> ReadDebugEntries(std::istream& in, std::vector<MalformedDebugLine>* malformed) {
+  return ParseDebugEntries(in, malformed);
+}
+
 std::vector<DebugEntry> ReadDebugEntries() {
   std::string text;
   if (!ReadDebugConfigText(&text)) return {};

@@ -21,7 +21,7 @@ complete_words() {  # the candidates for the last word, sorted, on one line
   _bootcrank_analyze bootcrank-analyze "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
   printf '%s\n' "${COMPREPLY[@]}" | sed '/^$/d' | sort | paste -sd' ' -
 }
-check "commands" "blame critical-chain diff fleet plot report trace what-if" "$(complete_words "")"
+check "commands" "blame critical-chain diff fleet plot report trace verify what-if" "$(complete_words "")"
 check "commands by prefix" "critical-chain" "$(complete_words cr)"
 check "program options" "--help --version" "$(complete_words -)"
 check "critical-chain takes plugin names from the newest record" "network ntp storage" \
