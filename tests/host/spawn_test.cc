@@ -3,11 +3,15 @@
 // checked end to end (HostileHost.ChildrenStartWithDefaultSignalDispositionsAndAnEmptyMask).
 #include "host/spawn.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "host/logging.h"
+#include "host/open_file.h"
 #include "support/log_capture.h"
 #include "support/temp_root.h"
 
@@ -48,6 +52,26 @@ TEST(Spawn, HelperProgramsSucceedOnlyWithStatusZero) {
   // Like the message of a child whose output is /dev/null, the exec failure
   // goes to the system log only: the run's own output stays clean.
   EXPECT_EQ(std::vector<std::string>{}, log.Messages("error"));
+}
+
+// Every way the host helpers open a file marks the descriptor close-on-exec
+// (the spawn paths close the others too, but an exec elsewhere would not).
+TEST(Spawn, DescriptorsOpenedByTheHostHelpersAreCloseOnExec) {
+  testing::TempRoot root;
+  root.Write("/file", "x");
+  std::ofstream buffered(root.Path("/buffered"));
+  MarkCloseOnExec(*buffered.rdbuf());
+  int plain = OpenWithoutWaiting(root.Path("/file"), O_RDONLY), regular = OpenRegularFile(root.Path("/file"));
+  int found = 0;
+  for (const auto& entry : boost::filesystem::directory_iterator("/proc/self/fd")) {
+    boost::system::error_code ignored;
+    if (boost::filesystem::read_symlink(entry.path(), ignored).string().rfind(root.root, 0) != 0) continue;
+    ++found;
+    EXPECT_NE(0, fcntl(std::stoi(entry.path().filename().string()), F_GETFD) & FD_CLOEXEC) << entry.path();
+  }
+  EXPECT_EQ(3, found);
+  close(plain);
+  close(regular);
 }
 
 }  // namespace
