@@ -25,9 +25,10 @@ namespace {
 using json = nlohmann::json;
 
 // Every event as text, to compare two parsers.
-class Recorder : public nlohmann::json_sax<json> {
- public:
+struct Recorder : nlohmann::json_sax<json> {
   std::string log;
+  bool failed = false;
+  bool Add(const std::string& s) { return log += s + '\n', true; }
   bool null() override { return Add("n"); }
   bool boolean(bool b) override { return Add(b ? "t" : "f"); }
   bool number_integer(number_integer_t n) override { return Add("i" + std::to_string(n)); }
@@ -41,16 +42,7 @@ class Recorder : public nlohmann::json_sax<json> {
   bool start_array(std::size_t) override { return Add("["); }
   bool end_array() override { return Add("]"); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    failed = true;
-    return false;
-  }
-  bool failed = false;
-
- private:
-  bool Add(const std::string& s) {
-    log += s;
-    log += '\n';
-    return true;
+    return failed = true, false;
   }
 };
 
@@ -64,17 +56,11 @@ void CompareParsers(const std::string& text) {
     scanned = false;
   }
   // nlohmann takes a NUL byte for the end of the input; JSON has none.
-  if (text.find('\0') != std::string::npos) {
-    if (scanned) abort();
-    return;
-  }
-  if (reference.failed == scanned) abort();
-  if (scanned && reference.log != ours.log) abort();
+  bool nul = text.find('\0') != std::string::npos;
+  if (nul ? scanned : reference.failed == scanned || (scanned && reference.log != ours.log)) abort();
 }
 
 }  // namespace
-
-
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace bootcrank::analyze;

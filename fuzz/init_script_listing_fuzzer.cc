@@ -12,13 +12,9 @@
 
 #include "daemons/init_script_daemons.h"
 
-namespace {
-
-void Check(bool condition) {
+static void Check(bool condition) {
   if (!condition) abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -26,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bootcrank::InitScriptListing listing = bootcrank::ParseInitScriptListing(in);
 
   // Recount the lines independently: each one yields exactly one outcome.
-  size_t contentLines = 0;
-  size_t entryLines = 0;
+  size_t contentLines = 0, entryLines = 0;
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
@@ -37,12 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(!entry.path.empty());
       for (char c : entry.path) Check(!isspace(static_cast<unsigned char>(c)));
     }
-    for (char c : line) {
-      if (!isspace(static_cast<unsigned char>(c))) {
-        ++contentLines;
-        break;
-      }
-    }
+    contentLines += line.find_first_not_of(" \t\n\v\f\r") != std::string::npos;
   }
   Check(listing.entries.size() == entryLines);
   Check(listing.entries.size() + listing.malformed.size() == contentLines);

@@ -31,18 +31,13 @@ void CheckKeys(const std::set<std::string>& keys) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace io = boost::iostreams;
   const char* bytes = reinterpret_cast<const char*>(data);
-  {
-    std::istringstream text(std::string(bytes, size));
+  std::istringstream text(std::string(bytes, size));
+  io::filtering_istream gzip;
+  gzip.push(io::gzip_decompressor(io::gzip::default_window_bits, 4096), 4096);
+  gzip.push(io::array_source(bytes, size), 4096);
+  for (std::istream* in : {static_cast<std::istream*>(&text), static_cast<std::istream*>(&gzip)}) {
     std::set<std::string> keys;
-    bootcrank::ReadRunOnceRecord(text, keys);
-    CheckKeys(keys);
-  }
-  {
-    io::filtering_istream in;
-    in.push(io::gzip_decompressor(io::gzip::default_window_bits, 4096), 4096);
-    in.push(io::array_source(bytes, size), 4096);
-    std::set<std::string> keys;
-    bootcrank::ReadRunOnceRecord(in, keys);
+    bootcrank::ReadRunOnceRecord(*in, keys);
     CheckKeys(keys);
   }
   return 0;

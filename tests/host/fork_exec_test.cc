@@ -9,6 +9,8 @@
 
 #include <climits>
 
+#include "support/temp_root.h"
+
 namespace bootcrank {
 namespace host {
 namespace {
@@ -18,8 +20,8 @@ const int kNull = open("/dev/null", O_RDWR | O_CLOEXEC);
 
 // Starts argv[0] with `envp`, working directory `dir` and the descriptors
 // `fds`; ForkExec's result. The child's pid lands in `pid`.
-int Start(std::vector<std::string> argv, std::vector<std::string> envp, int dir,
-          std::vector<int32_t> fds, int32_t* pid) {
+int Start(std::vector<std::string> argv, std::vector<std::string> envp, int dir, std::vector<int32_t> fds,
+          int32_t* pid) {
   std::vector<char*> args, env;
   for (std::string& word : argv) args.push_back(&word[0]);
   for (std::string& word : envp) env.push_back(&word[0]);
@@ -69,9 +71,11 @@ TEST(ForkExecTest, SourceDescriptorsAmongTheTargetNumbersAreNotClobbered) {
   EXPECT_EQ(0, Wait(helper));
 }
 
-TEST(ForkExecTest, DirectoryAndEnvironmentAreExactlyTheGivenOnes) {
-  char scratch[] = "/tmp/bootcrank-fork-exec-XXXXXX", resolved[PATH_MAX];
-  ASSERT_TRUE(mkdtemp(scratch) && realpath(scratch, resolved));
+// A failed exec is the call's result, and the failed child is reaped too.
+TEST(ForkExecTest, DirectoryEnvironmentAndExecFailure) {
+  testing::TempRoot scratch;
+  char resolved[PATH_MAX];
+  ASSERT_TRUE(realpath(scratch.root.c_str(), resolved));
   int dir = open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   auto output = [dir](std::vector<std::string> argv, std::vector<std::string> envp) {
     int out[2];
@@ -85,11 +89,6 @@ TEST(ForkExecTest, DirectoryAndEnvironmentAreExactlyTheGivenOnes) {
   EXPECT_EQ(std::string(resolved) + "\n", output({"/bin/pwd"}, {}));
   EXPECT_EQ("A=1\nB=two words\n", output({"/usr/bin/env"}, {"A=1", "B=two words"}));
   close(dir);
-  rmdir(scratch);
-}
-
-// No other test leaves a child behind: the failed one must be reaped too.
-TEST(ForkExecTest, MissingProgramIsReportedByTheCallAndLeavesNoChild) {
   int32_t pid = -1;
   EXPECT_EQ(ENOENT, Start({"/nonexistent/program"}, {}, kRoot, {kNull, kNull, kNull}, &pid));
   EXPECT_EQ(-1, pid);

@@ -14,15 +14,12 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-
-#include <fstream>
 #include <regex>
 #include <thread>
 
 #include "host/host_control.h"
 #include "host/logging.h"
 #include "support/log_capture.h"
-#include "support/sandbox.h"
 #include "support/temp_root.h"
 
 namespace bootcrank {
@@ -78,16 +75,14 @@ bool SyslogOf(const std::function<void()>& action, std::string* records) {
     if (bind(sink, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(3);
     action();
     char record[4096];
-    ssize_t n;
-    while ((n = recv(sink, record, sizeof record, MSG_DONTWAIT)) > 0) {
+    for (ssize_t n; (n = recv(sink, record, sizeof record, MSG_DONTWAIT)) > 0;) {
       if (write(pipeFds[1], record, n) != n || write(pipeFds[1], "\n", 1) != 1) _exit(4);
     }
     _exit(0);
   }
   close(pipeFds[1]);
   char buffer[4096];
-  ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) records->append(buffer, n);
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) records->append(buffer, n);
   close(pipeFds[0]);
   int status = 0;
   waitpid(child, &status, 0);

@@ -46,14 +46,16 @@ int Replace(const std::string& path, Destination destination) {
 TEST(FileReplacement, EachKindOfDestination) {
   testing::TempRoot dir;
   mode_t saved = umask(022);
+  // What is at the destination before; then the destination's type, content
+  // (read through it) and mode (-1: not looked at) after.
   struct Case {
     const char* name;
-    std::function<void(const std::string&)> make;  // what is at the destination before
+    std::function<void(const std::string&)> make;
     Destination destination;
     int error;
-    char typeAfter;           // of the destination
-    const char* contentAfter;  // read through the destination
-    int modeAfter;            // -1: not looked at
+    char typeAfter;
+    const char* contentAfter;
+    int modeAfter;
   };
   auto regular = [&](mode_t mode) {
     return [&dir, mode](const std::string& path) { dir.Write(path.substr(dir.root.size()), "old\n", mode); };
@@ -85,21 +87,22 @@ TEST(FileReplacement, EachKindOfDestination) {
     boost::filesystem::remove(dir.Path("/target"));
     std::string path = dir.Path("/out");
     if (geteuid() != 0 && c.typeAfter == 'c') continue;  // mknod needs root
+    SCOPED_TRACE(c.name);
     c.make(path);
-    EXPECT_EQ(c.error, Replace(path, c.destination)) << c.name;
-    EXPECT_EQ(c.typeAfter, TypeOf(path)) << c.name;
+    EXPECT_EQ(c.error, Replace(path, c.destination));
+    EXPECT_EQ(c.typeAfter, TypeOf(path));
     if (c.contentAfter != nullptr) {
-      EXPECT_EQ(c.contentAfter, dir.Read("/out")) << c.name;
+      EXPECT_EQ(c.contentAfter, dir.Read("/out"));
     }
     if (c.modeAfter >= 0) {
-      EXPECT_EQ(c.modeAfter, ModeOf(path)) << c.name;
+      EXPECT_EQ(c.modeAfter, ModeOf(path));
     }
     if (c.typeAfter == 'l' && c.error != 0) {
-      EXPECT_EQ(0600, ModeOf(dir.Path("/target"))) << c.name;
+      EXPECT_EQ(0600, ModeOf(dir.Path("/target")));
     }
     std::set<std::string> names = dir.List();  // no temporary file stays
     names.erase("target");
-    EXPECT_EQ((std::set<std::string>{"out"}), names) << c.name;
+    EXPECT_EQ((std::set<std::string>{"out"}), names);
   }
   umask(saved);
 }

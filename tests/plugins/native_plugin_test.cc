@@ -1,6 +1,6 @@
-// Plugin objects built by the test against the public header; their tables
-// are read and their methods run by the real executor program, found in a
-// scratch host root.
+// Plugin objects built against the public header, read and run by the real
+// executor program. Hostile objects are checked end to end
+// (NativeTablesEndToEnd).
 #include "plugins/native_plugin.h"
 
 #include "graph/graph.h"
@@ -8,8 +8,6 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/stat.h>
-
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -23,14 +21,6 @@ namespace bootcrank {
 namespace {
 
 using testing::Thrown;
-
-// A sanitizer's run-time in the executor turns a crash into an exit status
-// of its own.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 class NativePluginTest : public ::testing::Test {
  protected:
@@ -143,39 +133,6 @@ TEST_F(NativePluginTest, Version3WithNullVersionAndListsAndVersion2WithNoSuchFie
   )", &p));
   EXPECT_EQ(2, p->ApiVersion());
   EXPECT_FALSE(p->RunOnce());
-}
-
-// The object is loaded in the executor, never here: whatever its
-// constructors do or its pointers point at costs only that child, and the
-// failure names the object and what happened to the child.
-TEST_F(NativePluginTest, HostileObjectsAreLoadFailuresOfTheirOwn) {
-  const std::string crashed = kSanitized ? "" : "killed by signal 11 (Segmentation fault)";
-  const std::string init = "__attribute__((constructor)) static void Init(void) ";
-  for (const auto& [name, code, requires, what] :
-       std::vector<std::tuple<std::string, std::string, std::string, std::string>>{
-           {"crash", init + "{ raise(SIGSEGV); }", "NULL", crashed},
-           {"quits", init + "{ _exit(0); }", "NULL", "exited with code 0 without an answer"},
-           {"fails", init + "{ exit(3); }", "NULL", "exited with code 3"},
-           {"nowhere", "", "(bootcrank_name_list)16", crashed},
-           {"garbage", init + "{ write(3, \"junk\", 4); }", "NULL",
-            "malformed answer: expected answer kind at byte 0"},
-           // A forged answer ahead of the real one is caught too.
-           {"forged", init + "{ write(3, \"6:tables,1:0,1:1,1:0,1:0,\", 25); }", "NULL",
-            "malformed answer: unexpected data at byte 25"},
-       }) {
-    std::string text = Load(name, code + "\nstatic const char *const provided[] = {\"" + name + "-ready\", NULL};\n"
-                                  "const struct bootcrank_metadata metadata = {1, " + requires + ", provided};\n"
-                                  "const struct bootcrank_operations operations = {NULL, NULL};\n");
-    std::string expected = "plugin `" + root_.Path("lib" + name + ".so") +
-                           "' is invalid: reading its tables in nativeExecutor: " + what;
-    if (what.empty()) {
-      EXPECT_EQ(expected, text.substr(0, expected.size())) << name;
-      EXPECT_GT(text.size(), expected.size()) << name;
-    } else {
-      EXPECT_EQ(expected, text) << name;
-    }
-    EXPECT_EQ(nullptr, graph_.GetBarrier(name + "-ready", false)) << name;  // nothing linked
-  }
 }
 
 // A constructor that leaves a process behind holding the executor's output
