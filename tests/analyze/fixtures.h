@@ -1,7 +1,5 @@
-// Hand-made boot records for the analyser's tests: a node is a line of a
-// table (name, after, times in milliseconds from the boot's start), and
-// the helpers turn the table into the record JSON that bootcrank writes, a
-// parsed BootRecord, or a file in a scratch directory.
+// Hand-made boot records: a node is a table row (name, after, times in ms
+// from the boot's start) turned into record JSON, a BootRecord or a file.
 #ifndef BOOTCRANK_TESTS_ANALYZE_FIXTURES_H_
 #define BOOTCRANK_TESTS_ANALYZE_FIXTURES_H_
 
@@ -10,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 
 #include "analyze/record.h"
 #include "analyze/record_reader.h"
+#include "support/sandbox.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -26,8 +26,6 @@ namespace testing {
 constexpr Micros kBase = 1765000000000000;  // the boot's start
 constexpr double kNotRun = -1;
 
-// One plugin or barrier. Times are milliseconds after kBase; kNotRun for a
-// node that never ran.
 struct NodeRow {
   std::string name;
   std::vector<std::string> after;
@@ -55,29 +53,18 @@ inline nlohmann::json NodeJson(const NodeRow& s, bool barrier) {
   return n;
 }
 
-// A schema-1 record of `plugins` and `barriers`, `workers` workers, ending
-// `endMs` after its start.
+// A schema-1 record ending `endMs` after its start (0: after the last end).
 inline nlohmann::json RecordJson(const std::vector<NodeRow>& plugins, const std::vector<NodeRow>& barriers = {},
                                  int workers = 1, double endMs = 0) {
-  nlohmann::json r = {{"schema", 1},
-                      {"program", {{"name", "bootcrank"}, {"version", "1.0.0"}}},
-                      {"host", {{"name", "h1"}, {"kernel", "6.1.0"}}},
-                      {"mode", "init"},
+  nlohmann::json r = {{"schema", 1}, {"host", {{"name", "h1"}}}, {"start", kBase}, {"uptime_seconds", 12},
                       {"settings", {{"parallel", workers > 1}, {"workers", workers}}},
-                      {"start", kBase},
-                      {"uptime_seconds", 12},
-                      {"exit_status", 0},
-                      {"signal", nullptr},
-                      {"plugins", nlohmann::json::array()},
-                      {"barriers", nlohmann::json::array()}};
+                      {"plugins", nlohmann::json::array()}, {"barriers", nlohmann::json::array()}};
   double last = 0;
-  for (const NodeRow& s : plugins) {
-    r["plugins"].push_back(NodeJson(s, false));
-    if (s.ended != kNotRun) last = std::max(last, s.ended);
-  }
-  for (const NodeRow& s : barriers) {
-    r["barriers"].push_back(NodeJson(s, true));
-    if (s.ended != kNotRun) last = std::max(last, s.ended);
+  for (bool barrier : {false, true}) {
+    for (const NodeRow& s : barrier ? barriers : plugins) {
+      r[barrier ? "barriers" : "plugins"].push_back(NodeJson(s, barrier));
+      last = std::max(last, s.ended);
+    }
   }
   r["end"] = Ms(endMs > 0 ? endMs : last + 1);
   return r;
@@ -85,14 +72,12 @@ inline nlohmann::json RecordJson(const std::vector<NodeRow>& plugins, const std:
 
 inline BootRecord Parse(const nlohmann::json& record) { return ParseRecordJson(record.dump(), "fixture.json"); }
 
-// A scratch directory, removed with everything in it.
 struct ScratchDir {
   ScratchDir() {
     char pattern[] = "/tmp/bootcrank-analyze-test.XXXXXX";
     path = mkdtemp(pattern);
   }
   ~ScratchDir() { boost::filesystem::remove_all(path); }
-  // Writes `content` to `relative` (parents created); returns the full path.
   std::string Write(const std::string& relative, const std::string& content) const {
     std::string full = path + "/" + relative;
     boost::filesystem::create_directories(boost::filesystem::path(full).parent_path());
@@ -101,6 +86,20 @@ struct ScratchDir {
   }
   std::string path;
 };
+
+using Output = ::bootcrank::testing::RunResult;
+
+inline std::string Slurp(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// bootcrank-analyze with `args` and only `env` for its environment.
+inline Output Analyze(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+  args.insert(args.begin(), BOOTCRANK_ANALYZE);
+  return ::bootcrank::testing::RunProcess(args, &env, 60);
+}
 
 }  // namespace testing
 }  // namespace analyze

@@ -1,7 +1,6 @@
-// The HTML report in a real browser: headless Chromium loads the page
-// written for a fixture record, the test reads what the page shows (the DOM
-// after its script ran) and the browser's console, and keeps a screenshot
-// in the build folder (tests/artifacts/report.png).
+// The HTML report in headless Chromium: what the page shows (the DOM after
+// its script ran), the console, and a screenshot (tests/artifacts/report.png).
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <regex>
@@ -9,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
-#include "run_program.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -22,8 +20,7 @@ using testing::NodeRow;
 
 const char kChromium[] = "/usr/bin/chromium";
 
-// Chromium without network, profile or first-run behaviour, logging the
-// page's console to standard error.
+// Chromium without network or first-run behaviour, its console on standard error.
 Output Browse(const ScratchDir& profile, const std::vector<std::string>& extra, const std::string& page) {
   std::vector<std::string> argv = {kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                                    "--no-first-run", "--disable-background-networking",
@@ -31,10 +28,12 @@ Output Browse(const ScratchDir& profile, const std::vector<std::string>& extra, 
                                    "--user-data-dir=" + profile.path, "--enable-logging=stderr", "--v=0"};
   argv.insert(argv.end(), extra.begin(), extra.end());
   argv.push_back("file://" + page);
-  return testing::RunProgram(argv, {}, 90);
+  bootcrank::testing::Started browser(argv, nullptr);
+  Output o = browser.Wait(90);
+  kill(-browser.Pid(), SIGKILL);  // helpers it left behind
+  return o;
 }
 
-// The page's console messages, one a line.
 std::vector<std::string> Console(const std::string& err) {
   std::vector<std::string> lines;
   std::regex console(":CONSOLE[:(][^\\]]*\\] (.*)");
@@ -70,21 +69,18 @@ TEST_F(ReportBrowserTest, ConsoleErrorsOfAPageAreSeen) {
 TEST_F(ReportBrowserTest, ShowsTimelineBlameChainAndGraphWithoutConsoleErrors) {
   NodeRow failed{"network", {"storage-ready"}, 20, 25, 60, 1};
   failed.result = "failed";
-  NodeRow skipped{"firstboot", {}};
-  skipped.result = "skipped";
   std::string record = dir.Write(
       "boot.json", RecordJson({{"storage", {}, 0, 0, 20, 0}, failed, {"ntp", {"network-ready"}, 60, 60, 90, 0},
-                               {"webui", {"storage-ready"}, 20, 20, 45, 0}, skipped},
+                               {"webui", {"storage-ready"}, 20, 20, 45, 0}, {"firstboot", {}}},
                               {{"storage-ready", {"storage"}, 20, 20, 20, 0},
                                {"network-ready", {"network"}, 60, 60, 60, 1}},
                               2, 95)
                        .dump());
   std::string page = dir.path + "/report.html";
-  Output made = testing::RunProgram({BOOTCRANK_ANALYZE, "report", "-o", page, record});
+  Output made = testing::Analyze({"report", "-o", page, record});
   ASSERT_EQ(made.status, 0) << made.err;
   std::string html = testing::Slurp(page);
-  // Self-contained: no reference leaves the page (the SVG namespace is a
-  // name, not a fetch).
+  // Self-contained: no reference leaves the page.
   std::regex reference("(src|href)=\"(?!#|data:)[^\"]*\"");
   EXPECT_FALSE(std::regex_search(html, reference));
   EXPECT_EQ(html.find("<link rel=\"stylesheet\""), std::string::npos);
@@ -111,10 +107,9 @@ TEST_F(ReportBrowserTest, ShowsTimelineBlameChainAndGraphWithoutConsoleErrors) {
                    "<td>network-ready</td>[\\s\\S]*<td>ntp</td>");
   EXPECT_TRUE(std::regex_search(shown.substr(chain, shown.find("</section>", chain) - chain), links));
   // Timeline and graph are there, with a group per node.
-  EXPECT_NE(shown.find("<section id=\"timeline\">"), std::string::npos);
-  EXPECT_NE(shown.find("<section id=\"graph\">"), std::string::npos);
-  EXPECT_NE(shown.find(">Did not run</text>"), std::string::npos);
-  EXPECT_NE(shown.find("Point at a plugin or barrier for its details."), std::string::npos);
+  for (const char* text : {"<section id=\"timeline\">", "<section id=\"graph\">", ">Did not run</text>",
+                           "Point at a plugin or barrier for its details."})
+    EXPECT_NE(shown.find(text), std::string::npos) << text;
 
   mkdir(BOOTCRANK_ARTIFACTS, 0755);
   std::string png = std::string(BOOTCRANK_ARTIFACTS) + "/report.png";

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "fixtures.h"
 
 namespace bootcrank {
 namespace analyze {
@@ -91,9 +91,9 @@ std::string Replace(std::string text, const std::string& from, const std::string
 }
 
 Output Verify(const ScratchDir& root, const std::vector<std::string>& args = {}) {
-  std::vector<std::string> argv = {BOOTCRANK_ANALYZE, "verify"};
+  std::vector<std::string> argv = {"verify"};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv, {"BOOTCRANK_ROOT=" + root.path, "NO_COLOR=1"});
+  return Analyze(argv, {"BOOTCRANK_ROOT=" + root.path, "NO_COLOR=1"});
 }
 
 void InstallCoreExtension(const ScratchDir& root) {
@@ -130,10 +130,9 @@ TEST(Verify, JsonOutputHoldsTheFindings) {
 TEST(Verify, TheExamplePluginsPassButTheDeliberatelyBrokenOne) {
   ScratchDir root;
   InstallCoreExtension(root);
-  Output result = RunProgram({"/bin/sh", "-c", "mkdir -p '" + root.path + "/" + kPlugins + "' && cp '" BOOTCRANK_SOURCE_DIR
-                                         "/examples/plugins/'*.json '" + root.path + "/" + kPlugins + "'"});
-  ASSERT_EQ(0, result.status) << result.err;
-  result = Verify(root);
+  ASSERT_EQ(0, ::bootcrank::testing::Shell("mkdir -p '" + root.path + "/" + kPlugins + "' && cp '" BOOTCRANK_SOURCE_DIR
+                                             "/examples/plugins/'*.json '" + root.path + "/" + kPlugins + "'"));
+  Output result = Verify(root);
   EXPECT_EQ(1, result.status) << result.err;
   EXPECT_EQ(root.path + "/" + kPlugins + "legacy-tools.json: load-error: plugin `" + root.path + "/" + kPlugins +
                 "legacy-tools.json' is invalid: metadata is corrupt (unable to parse version)\nverify: 1 finding in " +

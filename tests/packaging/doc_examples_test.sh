@@ -1,57 +1,24 @@
 #!/usr/bin/env bash
-# Runs the examples of the manual pages (docs/man/*.[1-8]) and of README.md
-# against the installed program in a sandbox root, so that every example
-# does what the text around it says.
+# Runs the marked examples of docs/man/*.[1-8] and README.md against the
+# installed program in a sandbox root (the staged install, a host's
+# directories, copies of the /proc/sys files the examples set).
 #   doc_examples_test.sh <build dir> <source dir>
-#
-# Marking an example. In a manual page, the comment line right before .EX:
-#     .\" example: <kind> [argument...]
-# In README.md, an HTML comment line right before an indented (4 blanks) or
-# fenced code block:
-#     <!-- example: <kind> [argument...] -->
-# A block that cannot run here says why instead, in the same place:
-#     .\" not run: <reason>              <!-- not run: <reason> -->
-# An unmarked block fails the test. A manual page example is what man shows
-# (groff renders it: \- is "-", \(aq is "'"), so it holds text and escapes,
-# no requests.
-#
-# Kinds:
-#   json <file> [option...]   A plugin descriptor, installed as <file> in the
-#       plugin directory and run alone: bootcrank --plugin=<file> --trace
-#       <option...> exits 0, completes the plugin and logs no warning, error
-#       or alert. (Alone, a barrier that it requires may have no provider;
-#       that report is the one allowed here and in the two kinds below.)
-#   native   C source of a native plugin whose first line is the comment
-#       "/* <name>.c: <compile command> */". The command runs as written
-#       (the installed headers are on CPATH); the object it names after -o
-#       is installed in the plugin directory and run alone, as for json.
-#   cli-extension <directory> <command line>   C source of a CLI extension,
-#       compiled like a native plugin and installed in <directory> below the
-#       root; a descriptor whose start runs <command line> then succeeds.
-#   debug.conf   The whole debug injection file: a full run over an empty
-#       plugin directory reports no malformed line and no failed command,
-#       and completes every entry.
-#   c-declarations <header>   Declarations that appear as written, comments
-#       and blanks aside, in the installed <header>.
-#   systemd-dropin <unit>   A drop-in for the installed <unit>: systemd reads
-#       it without a complaint.
-#   log   Lines of the program's output: a plain run prints a line like each
-#       one, digits (times, process ids) aside.
-#   sh [root=<path>] [empty=<path>] [build=<path>]   Shell commands, run by
-#       bash -e after every example above is installed: they exit 0 and
-#       print no error or alert record. <path> stands, after root=, for the
-#       sandbox root; after empty=, for a new empty directory; after build=,
-#       for the build directory under test, which the commands must
-#       configure themselves (cmake -B <path>), as on a fresh clone.
-#       BOOTCRANK_ROOT is the sandbox root and bootcrank is on PATH. README
-#       commands run at the top of the source tree, manual page commands in
-#       a scratch directory whose ./plugins is the sandbox's plugin
-#       directory.
-#
-# The sandbox root holds the staged install (ctest fixture install_stage),
-# the directories of a host's root (run, tmp, var/lib, var/log, ...), and,
-# for every sysctl key that an example sets, a copy of this machine's file
-# under /proc/sys, which must exist.
+# Marker right before a block (.EX in roff, as man renders it; an indented
+# or fenced block in markdown): '.\" example: <kind> [arg...]' or
+# '<!-- example: <kind> [arg...] -->'; '... not run: <reason>' for a block
+# that cannot run here; an unmarked block fails. Kinds, each run alone:
+#   json <file> [option...]   installed and run with --plugin=<file> --trace:
+#       exits 0, completes, no warning/error/alert (but a missing provider)
+#   native   C source, first line "/* <name>.c: <compile command> */"
+#   cli-extension <directory> <command line>   compiled, installed, and run
+#       from a descriptor's start
+#   debug.conf   a full run: no malformed line or failed entry
+#   c-declarations <header>   appear as written in the installed header
+#   systemd-dropin <unit>   systemd-analyze verify has no complaint
+#   log   a plain run prints a line like each one, digits aside
+#   sh [root=<p>] [empty=<p>] [build=<p>]   bash -e after all the above:
+#       exit 0, no error record; <p> stands for the sandbox root, a new empty
+#       directory, the build folder (which the commands must configure).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/check.sh"
@@ -64,15 +31,6 @@ done
 [[ -x $build/stage/usr/sbin/bootcrank ]] || { echo "no staged install in $build/stage (ctest fixture install_stage)" >&2; exit 1; }
 
 scratch=$(mktemp -d)
-leftovers() {  # the processes running a program below <dir>
-  local exe
-  for exe in /proc/[0-9]*/exe; do [[ $(readlink "$exe" 2>/dev/null) == "$1"/* ]] && echo "${exe%/exe}"; done
-}
-cleanup() {  # the executor detaches from its run: end what is left, by pid
-  local proc
-  for proc in $(leftovers "$scratch"); do kill -9 "${proc#/proc/}" 2>/dev/null; done
-  rm -rf "$scratch"
-}
 trap cleanup EXIT
 
 # --- Extraction: one file per example in $examples, listed in $index as
