@@ -67,11 +67,7 @@ TEST(RunOnceEndToEnd, InitRecordsAndInvokeHonoursTheRecord) {
     EXPECT_EQ(0, run.status) << run.out << run.err;
     return box.Exists("/var/run/quarro/once.ran");
   };
-  auto record = [&] {  // as the system's zcat decompresses it
-    RunResult z = RunProcess({"/bin/zcat", box.Path("/bootbank/bootcrnk.gz")}, nullptr, 30);
-    EXPECT_EQ(0, z.status) << z.err;
-    return z.out;
-  };
+  auto record = [&] { return Unzipped(box, "/bootbank/bootcrnk.gz"); };
   const char skipped[] = "ignoring plugin 'once' because version '1.0'  has already been run.";
   EXPECT_TRUE(ran({"--init"}));
   EXPECT_EQ("bootcrank.run-once=once1.0,\n", record());
@@ -99,7 +95,6 @@ TEST(RunOnceEndToEnd, InitRecordsAndInvokeHonoursTheRecord) {
     EXPECT_TRUE(ran({"--invoke", "--method=start", "--plugin=once.json"})) << damage;
     EXPECT_EQ("bootcrank.run-once=once1.0,\n", record()) << damage;
   }
-
 }
 
 TEST(DiscoveryEndToEnd, CyclesOfSeveralLengthsAreEachReportedAndTheRunEnds) {
@@ -141,11 +136,7 @@ class BootScriptE2E : public ::testing::Test {
     EXPECT_EQ(0, run_.status) << run_.out << run_.err;
     return box_.Exists("/var/run/quarro/once.ran");
   }
-  std::string Record() const {  // as the system's zcat decompresses it
-    RunResult z = RunProcess({"/bin/zcat", box_.Path(kRecord)}, nullptr, 30);
-    EXPECT_EQ(0, z.status) << z.err;
-    return z.out;
-  }
+  std::string Record() const { return Unzipped(box_, kRecord); }
 
   Sandbox box_;
   RunResult run_;

@@ -34,11 +34,6 @@ int ModeOf(const std::string& path) {  // -1: missing; links not followed
   return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-std::string Unzipped(const Sandbox& box, const std::string& path) {
-  RunResult zcat = RunProcess({"/bin/zcat", box.Path(path)}, nullptr, 30);
-  return zcat.status == 0 ? zcat.out : "<not gzip: " + zcat.err + ">";
-}
-
 class HostileHost : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ("", Leftovers(box_)); }

@@ -57,6 +57,12 @@ inline int CompileNativePlugin(const Sandbox& box, const std::string& name, cons
                "/" + name + ".so' '" + box.Path("/" + name + ".c") + "'");
 }
 
+// The gzip file at `path` below the root, as the system's zcat unpacks it.
+inline std::string Unzipped(const Sandbox& box, const std::string& path) {
+  RunResult zcat = RunProcess({"/bin/zcat", box.Path(path)}, nullptr, 30);
+  return zcat.status == 0 ? zcat.out : "<not gzip: " + zcat.err + ">";
+}
+
 // The plugin lines of a profiling log, and those with the never-ran zero time.
 inline std::pair<int, int> PluginLines(const std::string& log) {
   int total = 0, neverRan = 0;
