@@ -1,20 +1,21 @@
-// The installed program on a host that works against it: links planted at its
-// fixed output paths, a full boot bank, temporary files of a killed run, a
-// control socket path taken by another user or by junk, and a parent that
-// leaves signals ignored or blocked. Every run must keep what it does not own
-// untouched, say what it refused, and leave nothing behind.
+// The installed program on a host that works against it: links at its fixed
+// output paths, full file systems, temporary files of a killed run, a control
+// socket path taken by another user or by junk, signals left ignored or
+// blocked, and input that would be cut (a debug file over its read cap, a CLI
+// command longer than the protocol carries). Each run keeps what it does not
+// own, says what it refused, runs nothing in part and leaves nothing behind.
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
+#include <fcntl.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <string>
 
 #include "tests/e2e/run_records.h"
 
@@ -26,23 +27,11 @@ const char kRecord[] = "/bootbank/bootcrnk.gz";
 const char kLog[] = "/var/log/sysboot.log";
 const char kExecutorLog[] = "/var/log/bootcrank-hvcli-stdout.log";
 const char kSocket[] = "/var/run/quarro/bootcrankExecutor.sock";
+namespace fs = std::filesystem;
 
-// The mode bits of `path`, or -1 when it does not exist; links are not followed.
-int ModeOf(const std::string& path) {
+int ModeOf(const std::string& path) {  // -1: missing; links not followed
   struct stat st;
   return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-}
-
-// Where the symbolic link `path` points; "" when it is no link.
-std::string LinkTarget(const std::string& path) {
-  char buffer[4096];
-  ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-}
-
-std::string Unzipped(const Sandbox& box, const std::string& path) {
-  RunResult zcat = RunProcess({"/bin/zcat", box.Path(path)}, nullptr, 30);
-  return zcat.status == 0 ? zcat.out : "<not gzip: " + zcat.err + ">";
 }
 
 class HostileHost : public ::testing::Test {
@@ -54,10 +43,9 @@ class HostileHost : public ::testing::Test {
   Sandbox box_;
 };
 
-// Links planted in the place of the run-once record, the profiling log and
-// the executor's output log, pointing at files that someone else owns: none
-// of those files is written, read into a log or changed in mode, every link
-// stays, and each refusal is the output's usual open failure.
+// Links at the run-once record, the profiling log and the executor's output
+// log: their targets are not written, copied or changed in mode, the links
+// stay, and each refusal is the output's usual open failure.
 TEST_F(HostileHost, LinksAtFixedOutputPathsAreRefusedAndTheirTargetsUntouched) {
   const std::string loop = std::strerror(ELOOP);
   struct Planted {
@@ -86,8 +74,7 @@ TEST_F(HostileHost, LinksAtFixedOutputPathsAreRefusedAndTheirTargetsUntouched) {
     EXPECT_TRUE(HasRecord(run.out, "warning", p.warning)) << p.warning << "\n" << run.out;
   }
 
-  // A daemon run appends to the profiling log: the link's target is not
-  // copied into it.
+  // A daemon run appends to the profiling log: the target is not copied in.
   run = box_.Run({"--daemon=nowait", "--method=start"});
   EXPECT_EQ(0, run.status) << run.out << run.err;
   EXPECT_TRUE(HasRecord(run.out, "warning",
@@ -98,18 +85,16 @@ TEST_F(HostileHost, LinksAtFixedOutputPathsAreRefusedAndTheirTargetsUntouched) {
   for (const Planted& p : planted) {
     EXPECT_EQ(std::string("precious ") + p.target + "\n", box_.ReadFile(p.target)) << p.target;
     EXPECT_EQ(0600, ModeOf(box_.Path(p.target))) << p.target;
-    EXPECT_EQ(box_.Path(p.target), LinkTarget(box_.Path(p.link))) << p.link;
+    EXPECT_EQ(box_.Path(p.target), fs::read_symlink(box_.Path(p.link)).string()) << p.link;
   }
 }
 
-// A boot bank with no free block: the new record, larger than the old one,
-// cannot be written; the old record stays whole and no temporary file is left.
+// A full boot bank, or a full log file system: the new record (far larger
+// than the old one) or log cannot be written; the old one stays whole and no
+// temporary file is left.
 TEST_F(HostileHost, FullBootBankKeepsTheOldRunOnceRecord) {
-  if (Shell("unshare -m true >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "no private mount namespace here (unshare -m needs CAP_SYS_ADMIN)";
-  }
-  // Keys that compress badly: far more than the one block the old record holds.
-  std::string keys;
+  if (Shell("unshare -m true >/dev/null 2>&1") != 0) GTEST_SKIP() << "unshare -m needs CAP_SYS_ADMIN";
+  std::string keys;  // compress badly
   for (unsigned i = 0; i < 1500; ++i) {
     keys += (i ? "," : "") + std::to_string(i * 2654435761u % 1000003u) + "x" + std::to_string(i * 40503u);
   }
@@ -125,10 +110,17 @@ TEST_F(HostileHost, FullBootBankKeepsTheOldRunOnceRecord) {
   box_.WriteFile("/kept.gz", run.kept);
   EXPECT_EQ("bootcrank.run-once=old1.0,\n", Unzipped(box_, "/kept.gz"));
   EXPECT_EQ(".\n..\nbootcrnk.gz\nfiller\n", run.listing);
+
+  run = RunWithFullFileSystem(box_, kLog, "the old log\n", "");
+  ASSERT_TRUE(run.ran);
+  EXPECT_EQ("0\n", run.status) << run.out;
+  EXPECT_EQ(1, CountRecords(run.out, "warning", "unable to log profiling information: ")) << run.out;
+  EXPECT_EQ("the old log\n", run.kept);
+  EXPECT_EQ(std::string::npos, run.listing.find("sysboot.log.")) << run.listing;
 }
 
-// A killed run leaves its temporary files beside the record and the log; the
-// next run removes exactly those, and the rewritten record keeps its mode.
+// The next run removes exactly a killed run's temporary files; the rewritten
+// record keeps its mode.
 TEST_F(HostileHost, TemporaryFilesOfAKilledRunAreRemovedByTheNextRun) {
   const std::vector<std::string> leftovers{"/bootbank/bootcrnk.gz.a1B2c3", "/var/log/sysboot.log.Zz9Yy8"};
   const std::vector<std::string> others{"/bootbank/bootcrnk.gz.keep", "/bootbank/bootcrnk.gz.a1B2c3d",
@@ -147,32 +139,27 @@ TEST_F(HostileHost, TemporaryFilesOfAKilledRunAreRemovedByTheNextRun) {
   EXPECT_EQ(0640, ModeOf(box_.Path(kRecord)));
 }
 
-// A process of another user listening at the control socket path, answering
-// success to everything; what it receives goes into a pipe to the test.
+// A listener of user "nobody" (bound as root) at the control socket path,
+// answering success; what it receives goes into a pipe to the test.
 class ForeignListener {
  public:
   explicit ForeignListener(const std::string& path) {
     if (pipe2(report_, O_CLOEXEC) != 0) return;
-    sockaddr_un address{AF_UNIX, {}};
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    pid_ = fork();
-    if (pid_ != 0) {
+    if ((pid_ = fork()) != 0) {
       close(report_[1]);
       return;
     }
+    sockaddr_un address{AF_UNIX, {}};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    // The socket file is made as root; the listening is done as "nobody",
-    // whose credentials the connecting side sees.
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || setgid(65534) != 0 ||
         setuid(65534) != 0 || listen(fd, 16) != 0) {
       _exit(1);
     }
     (void)!write(report_[1], "L", 1);
-    for (;;) {
+    for (char request[1024];;) {
       int connection = accept(fd, nullptr, nullptr);
-      if (connection < 0) continue;
-      char request[1024];
-      ssize_t n = recv(connection, request, sizeof request, 0);
+      ssize_t n = connection < 0 ? 0 : recv(connection, request, sizeof request, 0);
       if (n > 0) (void)!write(report_[1], request, static_cast<size_t>(n));
       int32_t success = 0;
       send(connection, &success, sizeof success, MSG_NOSIGNAL);
@@ -180,20 +167,18 @@ class ForeignListener {
     }
   }
   ~ForeignListener() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    Received();
     close(report_[0]);
   }
   bool Listening() {
     char byte = 0;
     return pid_ > 0 && read(report_[0], &byte, 1) == 1 && byte == 'L';
   }
-  // Everything received so far; the listener is stopped first.
-  std::string Received() {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+  std::string Received() {  // stops the listener first
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
     pid_ = -1;
     std::string text;
     char buffer[1024];
@@ -222,8 +207,8 @@ TEST_F(HostileHost, ControlSocketServedByAnotherUserGetsNoCommand) {
   EXPECT_FALSE(box_.Exists("/var/run/quarro/marked.ran"));
 }
 
-// A regular file, a dangling link or a link to a directory at the socket
-// path is cleared by the executor that the run starts, once.
+// A file, a dangling link or a link to a directory at the socket path costs
+// one reset.
 TEST_F(HostileHost, JunkAtTheControlSocketPathIsClearedAtTheFirstStart) {
   Plugin("marked.json", MarkingDescriptor("marked"));
   box_.MakeDirectory("/elsewhere");
@@ -240,10 +225,9 @@ TEST_F(HostileHost, JunkAtTheControlSocketPathIsClearedAtTheFirstStart) {
   EXPECT_TRUE(box_.Exists("/elsewhere"));
 }
 
-// The program is started with SIGPIPE and SIGHUP ignored and SIGUSR2 blocked
-// (and ignores SIGPIPE itself): whatever it starts sees the defaults. The
-// children are copies of one program that records its own signal state
-// under its name (a shell in between would clear the mask itself).
+// Started with SIGPIPE and SIGHUP ignored and SIGUSR2 blocked, the program
+// gives its children the defaults. Each child is a copy of a recorder of its
+// own signal state (a shell in between would clear the mask itself).
 TEST_F(HostileHost, ChildrenStartWithDefaultSignalDispositionsAndAnEmptyMask) {
   box_.WriteFile("/recorder.c",
                  "#include <stdio.h>\n#include <stdlib.h>\n#include <string.h>\n"
@@ -258,7 +242,6 @@ TEST_F(HostileHost, ChildrenStartWithDefaultSignalDispositionsAndAnEmptyMask) {
                  "}\n");
   ASSERT_EQ(0, Shell("cc -o '" + box_.Path("/recorder") + "' '" + box_.Path("/recorder.c") + "'"));
   box_.MakeDirectory("/signals");
-  box_.MakeDirectory("/bin");
   for (const std::string program : {"/usr/lib/quarro/hvsyslog/bin/hvsyslogd", "/etc/init.d/evtd",
                                     "/usr/lib/quarro/hvsyslog/bin/upgrade-syslog.conf.sh", "/etc/init.d/webd",
                                     "/debug/debug", "/bin/listing"}) {
@@ -287,11 +270,51 @@ TEST_F(HostileHost, ChildrenStartWithDefaultSignalDispositionsAndAnEmptyMask) {
 
   EXPECT_EQ(0, boot.status) << boot.out << boot.err;
   EXPECT_EQ(0, daemons.status) << daemons.out << daemons.err;
-  // The listing tool runs through the shell, which clears the mask itself.
   for (const char* child : {"hvsyslogd", "evtd", "upgrade-syslog.conf.sh", "debug", "listing", "webd"}) {
     EXPECT_EQ("SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n", box_.ReadFile(std::string("/signals/") + child))
         << child;
   }
+}
+
+// The cap falls in the middle of the last line's command: cut there it would
+// run as a shorter, different command. The whole file is refused instead.
+TEST(HostileInputE2E, DebugFileOverItsCapRunsNothingOfIt) {
+  Sandbox box;
+  const size_t kCap = 16 * 1024 * 1024;
+  std::string first = "first:in1:out1:touch " + box.Path("/var/run/quarro/first.ran") + "\n";
+  std::string last = "cut:in3:out3:touch " + box.Path("/var/run/quarro/cut-target-beyond-the-cap") + "\n";
+  std::string pad = "pad:in2:out2:true #";
+  size_t cutAt = last.find("-target");
+  pad += std::string(kCap - first.size() - pad.size() - 1 - cutAt, 'x') + "\n";
+  box.WriteFile("/etc/quarro/bootcrank/debug.conf", first + pad + last);
+  RunResult run = box.Run({});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(box.Exists("/var/run/quarro/first.ran"));
+  EXPECT_EQ("", box.ReadFile("/var/run/quarro/cut") + box.ReadFile("/var/run/quarro/cut-target"));
+  EXPECT_TRUE(HasRecord(run.out, "warning", "ignoring debug injection file " +
+                                                box.Path("/etc/quarro/bootcrank/debug.conf") +
+                                                ": larger than 16777216 bytes"))
+      << run.out.substr(0, 2000);
+}
+
+// A start command over 1023 bytes fails its plugin before anything of it is
+// sent; it used to arrive cut and report success.
+TEST(HostileInputE2E, CliCommandLongerThanTheProtocolFailsItsPluginUnsent) {
+  Sandbox box;
+  std::string content(1450, 'c');
+  box.WriteFile(box.PluginDir().substr(box.Root().size()) + "/cert.json",
+                Descriptor("", "", "\"file write --path=/var/run/quarro/first --content=1\", "
+                                   "\"file write --path=/var/run/quarro/cert --content=" + content + "\""));
+  box.WriteFile(box.PluginDir().substr(box.Root().size()) + "/other.json", MarkingDescriptor("other"));
+  RunResult run = box.Run({});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(box.Exists("/var/run/quarro/cert"));
+  EXPECT_FALSE(box.Exists("/var/run/quarro/first"));  // no command of the plugin ran
+  EXPECT_TRUE(box.Exists("/var/run/quarro/other.ran"));
+  EXPECT_TRUE(HasRecord(run.out, "error", "plugin 'cert': CLI command of 1499 bytes is longer than the "
+                                          "limit of 1023 bytes: file write --path=/var/run/quarro/cert --content=ccccc"
+                                          "cccccc..."))
+      << run.out;
 }
 
 }  // namespace

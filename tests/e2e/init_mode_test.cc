@@ -1,11 +1,14 @@
-// Init mode's host steps on the installed program, observed through stand-in
-// programs below the sandbox root: the syslog and event daemons started first,
-// the syslog configuration upgrade and the reload signal at the end.
+// The host steps of the installed program, through stand-in programs below
+// the sandbox root: init mode's syslog and event daemons, configuration
+// upgrade and reload signal; daemon mode's init scripts, listed by a fake
+// "<root>/bin/chkconfig -p" or by the shipped lister from the root's /etc,
+// started and stopped in priority order.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <array>
 
 #include "tests/e2e/run_records.h"
 
@@ -26,24 +29,13 @@ TEST(InitModeE2E, DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded) {
   box.WriteFile("/etc/syslog.conf", "");
   box.WriteFile("/usr/libexec/bootcrank/plugins/p.json", MarkingDescriptor("p"));
   // A live "syslog daemon" that records the reload signal.
-  std::string flag = box.Path("/reloaded");
-  pid_t daemon = fork();
-  ASSERT_GE(daemon, 0);
-  if (daemon == 0) {
-    execl("/bin/sh", "sh", "-c", ("trap 'echo usr1 > " + flag + "; exit 0' USR1; while :; do sleep 0.05; done").c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  usleep(200000);  // let the shell install its trap
-  box.WriteFile("/var/run/quarro/hvsyslogd.pid", "  " + std::to_string(daemon) + "\n");
-
+  Started daemon({"/bin/sh", "-c", "trap 'echo usr1 > " + box.Path("/reloaded") +
+                                       "; exit 0' USR1; echo ready; while :; do sleep 0.05; done"},
+                 nullptr);
+  ASSERT_TRUE(daemon.AwaitOutput("ready", 10));
+  box.WriteFile("/var/run/quarro/hvsyslogd.pid", "  " + std::to_string(daemon.Pid()) + "\n");
   RunResult run = box.Run({"--init"});
-  int status = 0;
-  for (int i = 0; i < 500 && waitpid(daemon, &status, WNOHANG) == 0; ++i) usleep(10000);
-  if (kill(daemon, 0) == 0) {
-    kill(daemon, SIGKILL);
-    waitpid(daemon, &status, 0);
-  }
+  daemon.Wait(5);
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(box.ReadFile("/steps"), "hvsyslogd -i\nevtd start\nupgrade \n");
   EXPECT_EQ(box.ReadFile("/reloaded"), "usr1\n");
@@ -55,10 +47,8 @@ TEST(InitModeE2E, DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded) {
 // beyond the read cap used to be read from the first 4 KiB.
 TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
   Sandbox box;
-  pid_t bystander = fork();  // SIGUSR1 would end it
-  if (bystander == 0) {
-    for (;;) pause();
-  }
+  Started sleeper({"/bin/sleep", "600"}, nullptr);  // SIGUSR1 would end it
+  const pid_t bystander = sleeper.Pid();
   const std::string other = std::to_string(bystander);
   struct Case {
     std::string content;  // "none": no pid file; "fifo": a FIFO nobody writes
@@ -86,8 +76,6 @@ TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
     EXPECT_TRUE(HasRecord(run.out, c.tag, c.message)) << run.out;
     EXPECT_EQ(0, waitpid(bystander, nullptr, WNOHANG)) << "the bystander was signalled";
   }
-  kill(bystander, SIGKILL);
-  waitpid(bystander, nullptr, 0);
 }
 
 // An empty directory option (a script's unset variable) is no directory, not
@@ -108,6 +96,99 @@ TEST(InitModeE2E, AMissingOrEmptyPluginDirectoryEndsTheRunWithStatusOneAfterTheF
     EXPECT_EQ(log.find("=== Bootcrank configuration info ===\n"), log.find('\n') + 1) << log;
     EXPECT_FALSE(box.Exists("/bootbank/bootcrnk.gz"));  // no record after a failed discovery
   }
+}
+
+class DaemonModeE2E : public ::testing::Test {
+ protected:
+  // The scripts {name, priority, shell lines}, listed in the given order;
+  // each appends "begin|end <name> <argument>" to /order around its lines.
+  void Install(const std::vector<std::array<std::string, 3>>& daemons) {
+    std::string listing, order = box_.Path("/order");
+    for (const auto& d : daemons) {
+      box_.WriteFile("/etc/init.d/" + d[0], "#!/bin/sh\necho \"begin " + d[0] + " $1\" >> " + order + "\n" + d[2] +
+                                                "\necho \"end " + d[0] + " $1\" >> " + order + "\n", 0755);
+      listing += box_.Path("/etc/init.d/" + d[0]) + " " + d[1] + "\n";
+    }
+    box_.WriteFile("/listing", listing);
+    box_.WriteFile("/bin/chkconfig", "#!/bin/sh\n[ \"$1\" = -p ] && cat " + box_.Path("/listing") + "\n", 0755);
+  }
+  std::string Failure(const std::string& name, const std::string& how) const {
+    return "Execution of command: " + box_.Path("/etc/init.d/" + name) + " " + how;
+  }
+
+  Sandbox box_;
+};
+
+TEST_F(DaemonModeE2E, StartGoesUpThePrioritiesOneLevelAfterAnotherPastFailures) {
+  // Listed out of order; level 10 takes a while, so a missing chain would
+  // let the higher levels begin before it ends. hvsyslogd and evtd are
+  // never started by this run. webd lists the descriptors scripts inherit.
+  Install({{"webd", "40", ListDescriptors(box_.Path("/webd.fds"))}, {"ntpd", "10", "sleep 1"}, {"hvsyslogd", "5"},
+           {"exits", "20", "exit 4"}, {"evtd", "6"}, {"evtd.local", "7"}, {"killed", "30", "kill -9 $$"}});
+  RunResult r = box_.Run({"--daemon=wait", "--method=start", "--parallel"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ("begin evtd.local start\nend evtd.local start\nbegin ntpd start\nend ntpd start\n"
+            "begin exits start\nbegin killed start\nbegin webd start\nend webd start\n",
+            box_.ReadFile("/order"));
+  EXPECT_TRUE(HasRecord(r.out, "progress", "Starting service ntpd")) << r.out;
+  std::string exits = Failure("exits", "start failed with status: 4");
+  EXPECT_TRUE(HasRecord(r.out, "warning", "Bootcrank failed to start: exits reason: " + exits)) << r.out;
+  EXPECT_TRUE(HasRecord(r.out, "warning", "Bootcrank failed to start: killed reason: " +
+                                              Failure("killed", "start failed with signal: 9"))) << r.out;
+  EXPECT_TRUE(HasRecord(r.out, "error", "Method invocation failed: exits->start() failed: " + exits)) << r.out;
+  std::string kmsg = box_.ReadFile("/dev/kmsg");
+  EXPECT_NE(kmsg.find("Bootcrank plugin exits activation failed: "), std::string::npos) << kmsg;
+  EXPECT_NE(kmsg.find("Bootcrank plugin webd activated."), std::string::npos) << kmsg;
+  EXPECT_EQ("0\n1\n2\n", box_.ReadFile("/webd.fds"));
+  EXPECT_FALSE(box_.Exists("/var/run/quarro/bootcrankExecutor.sock")) << "daemon mode runs no CLI executor";
+}
+
+TEST_F(DaemonModeE2E, StopGoesDownThePrioritiesIncludesEveryDaemonAndGoesOnAfterAFailure) {
+  Install({{"ntpd", "10"}, {"webd", "30", "sleep 1"}, {"hvsyslogd", "5"}, {"sshd", "20", "exit 3"}, {"evtd", "6"}});
+  RunResult r = box_.Run({"--daemon=wait", "--method=stop", "--parallel"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ("begin webd stop\nend webd stop\nbegin sshd stop\nbegin ntpd stop\nend ntpd stop\n"
+            "begin evtd stop\nend evtd stop\nbegin hvsyslogd stop\nend hvsyslogd stop\n",
+            box_.ReadFile("/order"));
+  std::string failure = Failure("sshd", "stop failed with status: 3");
+  std::string kmsg;
+  for (const char* name : {"webd", "sshd", "ntpd", "evtd", "hvsyslogd"}) {
+    kmsg += std::string("<6>bootcrank: Deactivating Daemon ") + name + ".\n<6>bootcrank: Daemon " + name +
+            (name == std::string("sshd") ? " deactivation failed: " + failure : std::string(" deactivated.")) + "\n";
+  }
+  EXPECT_EQ(kmsg, box_.ReadFile("/dev/kmsg"));
+  EXPECT_TRUE(HasRecord(r.out, "warning", "Bootcrank failed to stop: sshd reason: " + failure)) << r.out;
+  EXPECT_TRUE(HasRecord(r.out, "info", "executing stop for daemon ntpd.")) << r.out;
+}
+
+TEST_F(DaemonModeE2E, WithoutChkconfigTheShippedListerListsTheRootsOwnScripts) {
+  // webd and sshd are linked in /etc/rc2.d, ntpd has only its header and
+  // waits for sshd, cron's header would enable it but its K link disables it.
+  const std::string order = box_.Path("/order");
+  auto script = [&](const std::string& name, const std::string& header) {
+    box_.WriteFile("/etc/init.d/" + name, "#!/bin/sh\n### BEGIN INIT INFO\n" + header + "### END INIT INFO\necho \"" +
+                                              name + " $1\" >> " + order + "\n", 0755);
+  };
+  const std::string enabled = "# Default-Start: 2 3 4 5\n";
+  script("webd", enabled);
+  script("sshd", "# Provides: ssh\n");
+  script("ntpd", "# Required-Start: ssh\n" + enabled);
+  script("cron", enabled);
+  box_.MakeDirectory("/etc/rc2.d");
+  for (const std::string link : {"S01webd", "S02sshd", "K01cron"}) {
+    ASSERT_EQ(0, symlink(("../init.d/" + link.substr(3)).c_str(), box_.Path("/etc/rc2.d/" + link).c_str()));
+  }
+  RunResult r = box_.Run({"--daemon=wait", "--method=start"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  r = box_.Run({"--daemon=wait", "--method=stop"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ("webd start\nsshd start\nntpd start\nntpd stop\nsshd stop\nwebd stop\n", box_.ReadFile("/order"));
+
+  box_.Remove("/order");
+  box_.WriteFile("/bin/chkconfig", "#!/bin/sh\necho " + box_.Path("/etc/init.d/cron") + " 5\n", 0755);
+  r = box_.Run({"--daemon=wait", "--method=start"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ("cron start\n", box_.ReadFile("/order")) << "a root with /bin/chkconfig keeps using it";
 }
 
 }  // namespace

@@ -12,15 +12,14 @@ namespace bootcrank {
 namespace testing {
 namespace {
 
-// A debug injection entry whose command marks that it started, then runs
-// `command` (a child of its own). Both barrier lists must name one.
+// A debug injection that marks that it began, then runs `command`.
 std::string Injection(const Sandbox& box, const std::string& name, const std::string& needs,
                       const std::string& gives, const std::string& command) {
   return name + ":" + needs + ":" + gives + ":touch " + box.Path("/var/run/quarro/" + name + ".began") +
          "; " + command + "\n";
 }
 
-// A shell command that sends `signal` to this sandbox's executor process.
+// A command sending `signal` to this sandbox's executor process.
 std::string SignalExecutor(const Sandbox& box, const std::string& signal) {
   box.WriteFile("/signal-executor",
                 "for dir in /proc/[0-9]*; do\n"
@@ -31,9 +30,9 @@ std::string SignalExecutor(const Sandbox& box, const std::string& signal) {
   return box.Path("/signal-executor") + " " + signal;
 }
 
-// SIGTERM in the middle of a boot: the running plugin's process is ended, no
-// further plugin starts, the profiling log and the run-once record are
-// written for what ran, the executor stops, and nothing of the run is left.
+// SIGTERM mid-boot: the running plugin's process is ended, no further plugin
+// starts, the profiling log and the run-once record cover what ran, the
+// executor stops, and nothing is left.
 TEST(RunLifecycleE2E, TerminationSignalEndsTheRunCleanly) {
   Sandbox box;
   box.WriteFile("/usr/libexec/bootcrank/plugins/once.json",
@@ -87,9 +86,9 @@ TEST(RunLifecycleE2E, ASecondRunWaitsForTheFirst) {
   EXPECT_EQ("", Leftovers(box));
 }
 
-// An executor that stops answering (SIGSTOP) holds the command that waits for
-// it, with a status line every ten seconds; the run's stop then ends that
-// executor by its pid, and a signal still ends the run.
+// An executor that stops answering (SIGSTOP) holds the waiting command, with a
+// status line every 10 s; a signal still ends the run, whose stop ends that
+// executor by its pid. At the end of a run it does not hold the run either.
 TEST(RunLifecycleE2E, AStalledExecutorIsReportedAndEndedByItsPid) {
   Sandbox box;
   box.WriteFile("/etc/quarro/bootcrank/debug.conf",
@@ -106,13 +105,10 @@ TEST(RunLifecycleE2E, AStalledExecutorIsReportedAndEndedByItsPid) {
   EXPECT_EQ(128 + SIGINT, result.status) << result.out;
   EXPECT_EQ(1, CountRecords(result.out, "warning", "Ending executor process ")) << result.out;
   EXPECT_EQ("", Leftovers(box));
-}
 
-TEST(RunLifecycleE2E, AStalledExecutorDoesNotHoldTheEndOfTheRun) {
-  Sandbox box;
-  box.WriteFile("/usr/libexec/bootcrank/plugins/first.json", MarkingDescriptor("first", ", \"provides\": [\"b\"]"));
+  box.WriteFile("/usr/libexec/bootcrank/plugins/late.json", MarkingDescriptor("first", ", \"provides\": [\"b\"]"));
   box.WriteFile("/etc/quarro/bootcrank/debug.conf", Injection(box, "stopper", "b", "stopped", SignalExecutor(box, "STOP")));
-  RunResult result = box.Run({}, 60);
+  result = box.Run({}, 60);
   EXPECT_EQ(0, result.status) << result.out;
   EXPECT_EQ(1, CountRecords(result.out, "warning", "Ending executor process ")) << result.out;
   EXPECT_EQ("", Leftovers(box));

@@ -1,5 +1,5 @@
-// Helpers for end-to-end runs of the installed program: plugins to give it,
-// its log records and profiling log, and what a run must not leave behind.
+// Helpers for end-to-end runs: plugins, the profiling log, full file systems
+// and what a run must not leave behind.
 #ifndef BOOTCRANK_TESTS_E2E_RUN_RECORDS_H_
 #define BOOTCRANK_TESTS_E2E_RUN_RECORDS_H_
 
@@ -37,10 +37,9 @@ inline std::string MarkingDescriptor(const std::string& marker, const std::strin
          ".ran --content=ran\"]}}\n";
 }
 
-// A shell command writing to `file` the descriptors (one a line) that a
-// program it starts inherits. A new shell lists its own: the shell running a
-// script keeps the script open on a descriptor of its own; "true" keeps it
-// from becoming ls, whose directory handle would count.
+// A shell command writing to `file` the descriptors (one a line) a program it
+// starts inherits: a new shell (a script's shell holds the script open), and
+// "true" keeps it from exec'ing ls, whose directory handle would count.
 inline std::string ListDescriptors(const std::string& file) {
   return "sh -c 'ls /proc/$$/fd; true' > " + file;
 }
@@ -58,6 +57,12 @@ inline int CompileNativePlugin(const Sandbox& box, const std::string& name, cons
                "/" + name + ".so' '" + box.Path("/" + name + ".c") + "'");
 }
 
+// The gzip file at `path` below the root, as the system's zcat unpacks it.
+inline std::string Unzipped(const Sandbox& box, const std::string& path) {
+  RunResult zcat = RunProcess({"/bin/zcat", box.Path(path)}, nullptr, 30);
+  return zcat.status == 0 ? zcat.out : "<not gzip: " + zcat.err + ">";
+}
+
 // The plugin lines of a profiling log, and those with the never-ran zero time.
 inline std::pair<int, int> PluginLines(const std::string& log) {
   int total = 0, neverRan = 0;
@@ -70,33 +75,22 @@ inline std::pair<int, int> PluginLines(const std::string& log) {
   return {total, neverRan};
 }
 
-// The profiling log with each time stamp of the run replaced by "<T>" (the
-// zero time of never-run plugins is kept) and the uptime by "<U>".
+// The profiling log with the run's time stamps as "<T>" (the zero time of
+// never-run plugins is kept) and the uptime as "<U>".
 inline std::string NormalisedProfilingLog(const std::string& log) {
-  static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6})");
+  static const std::regex stamp(R"((?!1970-01-01 00:00:00\.000000)\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6})");
   static const std::regex uptime(R"(^HVKernel Initialization Time: \d*000000\n)");
-  std::string text = std::regex_replace(log, uptime, "HVKernel Initialization Time: <U>\n");
-  std::string result;
-  auto last = text.cbegin();
-  for (std::sregex_iterator it(text.begin(), text.end(), stamp), end; it != end; ++it) {
-    result.append(last, (*it)[0].first);
-    result += it->str() == "1970-01-01 00:00:00.000000" ? it->str() : "<T>";
-    last = (*it)[0].second;
-  }
-  return result.append(last, text.cend());
+  return std::regex_replace(std::regex_replace(log, uptime, "HVKernel Initialization Time: <U>\n"), stamp, "<T>");
 }
 
 // A run of the installed program with `arguments` (shell words) in a private
-// mount namespace in which the directory of `file` (below the root) is a
-// 64 KiB tmpfs holding `file` with `content` and a filler taking every free
-// block. The results are copied out, since the mount vanishes with the
-// namespace. Needs `unshare -m` (CAP_SYS_ADMIN).
+// mount namespace (`unshare -m`) in which the directory of `file` is a full
+// 64 KiB tmpfs holding `file` with `content`. `ran`: it could be set up;
+// `status` (and a newline), standard output and error, what `file` holds and
+// `ls -a` of its directory afterwards.
 struct FullFileSystemRun {
-  bool ran = false;     // the namespace, the mount and the run could be set up
-  std::string status;   // the program's exit status and a newline
-  std::string out;      // its standard output and error
-  std::string kept;     // what `file` holds afterwards
-  std::string listing;  // `ls -a` of its directory afterwards
+  bool ran = false;
+  std::string status, out, kept, listing;
 };
 inline FullFileSystemRun RunWithFullFileSystem(const Sandbox& box, const std::string& file,
                                                const std::string& content, const std::string& arguments) {
@@ -120,10 +114,9 @@ inline FullFileSystemRun RunWithFullFileSystem(const Sandbox& box, const std::st
   return run;
 }
 
-// What a run left behind: "<pid> <command line>" of each process (but this
-// one) whose environment or command line names the sandbox, once the
-// executor process had up to half a minute to leave after the run's stop
-// request, and the profiling log's temporary files ("sysboot.log.XXXXXX").
+// What a run left behind: "<pid> <command line>" of each process but this one
+// naming the sandbox in its environment or command line (after up to 30 s
+// for the executor to leave), and the profiling log's temporary files.
 inline std::string Leftovers(const Sandbox& box) {
   std::string found;
   for (int attempt = 0; attempt < 300; ++attempt) {

@@ -33,25 +33,18 @@ namespace fs = std::filesystem;
 
 int DecodeStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
-std::runtime_error SystemError(const std::string& what) {
-  return std::runtime_error(what + ": " + strerror(errno));
-}
+std::runtime_error SystemError(const std::string& what) { return std::runtime_error(what + ": " + strerror(errno)); }
 
-// Asks an executor process serving in `root` to stop, so that no test leaves
-// one behind. Usually nothing is listening.
+// Asks an executor left serving in `root` (usually none) to stop.
 void StopExecutor(const std::string& root) {
-  std::string path = root + "/var/run/quarro/bootcrankExecutor.sock";
-  struct sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return;
-  memcpy(address.sun_path, path.c_str(), path.size());
+  struct sockaddr_un address = {AF_UNIX, {}};
+  (root + "/var/run/quarro/bootcrankExecutor.sock").copy(address.sun_path, sizeof address.sun_path - 1);
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
   if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) {
     (void)!write(fd, "stop", 4);
     shutdown(fd, SHUT_WR);
     struct pollfd p = {fd, POLLIN, 0};
-    poll(&p, 1, 2000);  // the executor closes the connection once it saw it
+    poll(&p, 1, 2000);  // closed once the executor saw it
   }
   close(fd);
 }
@@ -115,8 +108,7 @@ bool Sandbox::Exists(const std::string& absolute) const { return fs::exists(fs::
 
 std::vector<std::string> Sandbox::Environment() const {
   const char* path = getenv("PATH");
-  std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_,
-                                  std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin")};
+  std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_, std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
     if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
@@ -124,15 +116,11 @@ std::vector<std::string> Sandbox::Environment() const {
 }
 
 RunResult Sandbox::Run(const std::vector<std::string>& args, int timeoutSeconds) const {
-  std::vector<std::string> argv = {Program()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = Environment();
-  return RunProcess(argv, &env, timeoutSeconds);
+  return Start(args).Wait(timeoutSeconds);
 }
 
 Started::Started(const std::vector<std::string>& argv, const std::vector<std::string>* env) {
-  // Output goes to unlinked files: a daemon the program left running may
-  // keep them open without holding up the test.
+  // Unlinked files: a daemon left running may keep them open harmlessly.
   for (int& fd : files_) {
     char name[] = "/tmp/bcrun-XXXXXX";
     if ((fd = mkostemp(name, O_CLOEXEC)) < 0) throw SystemError("mkostemp");
@@ -150,8 +138,7 @@ Started::Started(const std::vector<std::string>& argv, const std::vector<std::st
     dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
     dup2(files_[0], 1);
     dup2(files_[1], 2);
-    // Only the standard streams: whatever the test runner left open must
-    // not reach the program, so that what its children inherit is its own.
+    // What the children inherit is then the program's own doing.
     host::CloseDescriptorsFrom(3);
     execve(args[0], args.data(), env != nullptr ? envp.data() : environ);
     _exit(127);
@@ -206,9 +193,8 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 }
 
 Started Sandbox::Start(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {Program()};
+  std::vector<std::string> argv = {Program()}, env = Environment();
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = Environment();
   return Started(argv, &env);
 }
 

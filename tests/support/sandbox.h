@@ -16,20 +16,13 @@ struct RunResult {
   std::string out, err;
 };
 
-class Started;
-
-// A program running in the background, in a process group of its own, its
-// output going to unlinked files. The destructor kills what still runs.
+// `argv` with `env` (null: inherit) running in a process group of its own,
+// stdin on /dev/null, its output going to unlinked files. The destructor
+// kills what still runs.
 class Started {
  public:
-  // Starts `argv` with `env` (null: inherit), stdin on /dev/null.
   Started(const std::vector<std::string>& argv, const std::vector<std::string>* env);
   ~Started();
-  Started(Started&& other) noexcept
-      : pid_(other.pid_), files_{other.files_[0], other.files_[1]}, waited_(other.waited_) {
-    other.files_[0] = other.files_[1] = -1;
-    other.waited_ = true;
-  }
   Started(const Started&) = delete;
   Started& operator=(const Started&) = delete;
 
@@ -38,8 +31,7 @@ class Started {
   std::string Output(int stream = 1) const;
   // Waits until its standard output holds `text`; false after the time-out.
   bool AwaitOutput(const std::string& text, int timeoutSeconds) const;
-  // Waits for it to end; after `timeoutSeconds` its process group is killed
-  // (status 128 + 9).
+  // Waits for it to end; after `timeoutSeconds` its group is killed (137).
   RunResult Wait(int timeoutSeconds);
 
  private:
@@ -50,9 +42,8 @@ class Started {
 
 class Sandbox {
  public:
-  // A new root under $TMPDIR (or /tmp): the staged install, regular files
-  // dev/kmsg and dev/log, var/log, var/run/quarro, bootbank,
-  // etc/quarro/bootcrank and the empty plugin directory.
+  // A new root under $TMPDIR (or /tmp): the staged install, files dev/kmsg
+  // and dev/log, the program's directories and an empty plugin directory.
   Sandbox();
   ~Sandbox();  // stops an executor left serving in the root, removes it
   Sandbox(const Sandbox&) = delete;
@@ -70,9 +61,8 @@ class Sandbox {
   void MakeDirectory(const std::string& absolute) const;
   void Remove(const std::string& absolute) const;
 
-  // Runs the installed program with Environment(), like RunProcess.
+  // The installed program with Environment(), run or started.
   RunResult Run(const std::vector<std::string>& args, int timeoutSeconds = 60) const;
-  // Starts the installed program in the background.
   Started Start(const std::vector<std::string>& args) const;
   // BOOTCRANK_ROOT=<root>, PATH and the sanitizer options of the suite.
   std::vector<std::string> Environment() const;
@@ -81,13 +71,11 @@ class Sandbox {
   std::string root_;
 };
 
-// Runs `argv` with `env` (null: inherit), stdin on /dev/null, capturing both
-// output streams; after `timeoutSeconds` its process group is killed
-// (status 128 + 9).
+// Started(argv, env).Wait(timeoutSeconds).
 RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
                      int timeoutSeconds);
 
-// Runs a shell command line; its exit status (or 128 + signal).
+// A shell command line's exit status (or 128 + signal).
 int Shell(const std::string& command);
 
 }  // namespace testing
