@@ -1,5 +1,6 @@
 // The HTML report in headless Chromium: what the page shows (the DOM after
-// its script ran), the console, and a screenshot (tests/artifacts/report.png).
+// its script ran), the console, and a screenshot (tests/artifacts/report.png,
+// kept with the page, report.html, and the same boot's timeline.svg).
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -122,6 +123,11 @@ TEST_F(ReportBrowserTest, ShowsTimelineBlameChainAndGraphWithoutConsoleErrors) {
   ASSERT_EQ(stat(png.c_str(), &st), 0) << shot.err;
   EXPECT_GT(st.st_size, 10000);
   EXPECT_EQ(testing::Slurp(png).substr(1, 3), "PNG");
+  // The page and the same boot's timeline stay beside the screenshot.
+  std::ofstream(std::string(BOOTCRANK_ARTIFACTS) + "/report.html", std::ios::binary) << html;
+  Output plot = testing::Analyze({"plot", "-o", std::string(BOOTCRANK_ARTIFACTS) + "/timeline.svg", record});
+  ASSERT_EQ(plot.status, 0) << plot.err;
+  EXPECT_NE(testing::Slurp(std::string(BOOTCRANK_ARTIFACTS) + "/timeline.svg").find("</svg>"), std::string::npos);
 }
 
 }  // namespace
