@@ -13,7 +13,9 @@ namespace analyze {
 
 namespace {
 
-nlohmann::json OptionalTime(Micros t) { return t == kNoTime ? nlohmann::json() : nlohmann::json(t); }
+nlohmann::json OptionalTime(Micros t) {
+  return t == kNoTime ? nlohmann::json() : nlohmann::json(t);
+}
 
 }  // namespace
 
@@ -39,12 +41,13 @@ int RunBlame(const Invocation& call) {
                           {"plugins", nlohmann::json::array()}};
     if (!record.HasGraph()) out["missing"] = record.Missing();
     for (const RecordNode* p : plugins) {
-      out["plugins"].push_back({{"name", p->name},
-                                {"kind", p->kind.empty() ? nlohmann::json() : nlohmann::json(p->kind)},
-                                {"result", p->result.empty() ? nlohmann::json() : nlohmann::json(p->result)},
-                                {"duration", p->Ran() ? nlohmann::json(p->Duration()) : nlohmann::json()},
-                                {"started", OptionalTime(p->started)},
-                                {"ended", OptionalTime(p->ended)}});
+      out["plugins"].push_back(
+          {{"name", p->name},
+           {"kind", p->kind.empty() ? nlohmann::json() : nlohmann::json(p->kind)},
+           {"result", p->result.empty() ? nlohmann::json() : nlohmann::json(p->result)},
+           {"duration", p->Ran() ? nlohmann::json(p->Duration()) : nlohmann::json()},
+           {"started", OptionalTime(p->started)},
+           {"ended", OptionalTime(p->ended)}});
     }
     call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return kExitOk;
@@ -54,8 +57,10 @@ int RunBlame(const Invocation& call) {
   for (const RecordNode* p : plugins) {
     std::string result = p->result.empty() ? (p->Ran() ? "-" : "did not run") : p->result;
     if (p->result == "skipped" && !p->skipReason.empty()) result += " (" + p->skipReason + ")";
-    table.AddRow({FormatDuration(p->Ran() ? p->Duration() : kNoTime), {result, ResultColour(p->result)},
-                  p->kind.empty() ? "-" : p->kind, p->name});
+    table.AddRow({FormatDuration(p->Ran() ? p->Duration() : kNoTime),
+                  {result, ResultColour(p->result)},
+                  p->kind.empty() ? "-" : p->kind,
+                  p->name});
   }
   table.Print(call.out, call.colour);
   return kExitOk;

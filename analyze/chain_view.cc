@@ -14,29 +14,50 @@ std::string KindOf(const RecordNode& n) {
 
 }  // namespace
 
-void PrintChain(const BootGraph& graph, const CriticalChain& chain, std::ostream& out, bool colour) {
+void PrintChain(const BootGraph& graph, const CriticalChain& chain, std::ostream& out,
+                bool colour) {
   if (chain.links.empty()) {
     out << "(nothing ran)\n";
     return;
   }
   Micros origin = Origin(graph);
   const BootRecord& record = graph.Record();
-  Table table({{"NODE"}, {"KIND"}, {"READY AT", true}, {"DEP WAIT", true}, {"WORKER WAIT", true},
-               {"RUN", true}, {"ENDED AT", true}});
+  Table table({{"NODE"},
+               {"KIND"},
+               {"READY AT", true},
+               {"DEP WAIT", true},
+               {"WORKER WAIT", true},
+               {"RUN", true},
+               {"ENDED AT", true}});
   if (record.start != kNoTime)
-    table.AddRow({{"(start)", colour::kDim}, "", "", "", "", FormatDuration(chain.runStart - record.start),
+    table.AddRow({{"(start)", colour::kDim},
+                  "",
+                  "",
+                  "",
+                  "",
+                  FormatDuration(chain.runStart - record.start),
                   FormatOffset(chain.runStart - origin)});
   for (const ChainLink& link : chain.links) {
     const RecordNode& n = graph.Node(link.node);
-    const char* paint = n.result == "failed" ? colour::kRed : (n.barrier ? colour::kDim : colour::kNone);
-    table.AddRow({{n.name, paint}, KindOf(n), FormatOffset(n.started - link.workerWait - origin),
+    const char* paint =
+        n.result == "failed" ? colour::kRed : (n.barrier ? colour::kDim : colour::kNone);
+    table.AddRow({{n.name, paint},
+                  KindOf(n),
+                  FormatOffset(n.started - link.workerWait - origin),
                   FormatDuration(link.dependencyWait),
-                  {FormatDuration(link.workerWait), link.workerWait > link.run ? colour::kYellow : colour::kNone},
-                  FormatDuration(link.run), FormatOffset(n.ended - origin)});
+                  {FormatDuration(link.workerWait),
+                   link.workerWait > link.run ? colour::kYellow : colour::kNone},
+                  FormatDuration(link.run),
+                  FormatOffset(n.ended - origin)});
   }
   const RecordNode& last = graph.Node(chain.links.back().node);
   if (record.end != kNoTime && last.ended == graph.RunEnd())
-    table.AddRow({{"(end)", colour::kDim}, "", "", "", "", FormatDuration(record.end - last.ended),
+    table.AddRow({{"(end)", colour::kDim},
+                  "",
+                  "",
+                  "",
+                  "",
+                  FormatDuration(record.end - last.ended),
                   FormatOffset(record.end - origin)});
   table.Print(out, colour);
 }
@@ -56,10 +77,14 @@ nlohmann::json ChainJson(const BootGraph& graph, const CriticalChain& chain) {
                      {"worker_wait", link.workerWait},
                      {"run", link.run}});
   }
-  nlohmann::json out = {{"target", chain.target == kNoNode ? nlohmann::json() : nlohmann::json(graph.Node(chain.target).name)},
-                        {"run_start", chain.runStart == kNoTime ? nlohmann::json() : nlohmann::json(chain.runStart - origin)},
-                        {"end", graph.Record().end == kNoTime ? nlohmann::json() : nlohmann::json(graph.Record().end - origin)},
-                        {"links", links}};
+  nlohmann::json out = {
+      {"target",
+       chain.target == kNoNode ? nlohmann::json() : nlohmann::json(graph.Node(chain.target).name)},
+      {"run_start",
+       chain.runStart == kNoTime ? nlohmann::json() : nlohmann::json(chain.runStart - origin)},
+      {"end", graph.Record().end == kNoTime ? nlohmann::json()
+                                            : nlohmann::json(graph.Record().end - origin)},
+      {"links", links}};
   return out;
 }
 

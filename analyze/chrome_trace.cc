@@ -26,15 +26,22 @@ nlohmann::json ChromeTrace(const BootGraph& graph) {
   nlohmann::json events = nlohmann::json::array();
   std::string process = "bootcrank";
   if (!record.hostName.empty()) process += " on " + record.hostName;
-  events.push_back({{"ph", "M"}, {"name", "process_name"}, {"pid", kProcess}, {"args", {{"name", process}}}});
+  events.push_back(
+      {{"ph", "M"}, {"name", "process_name"}, {"pid", kProcess}, {"args", {{"name", process}}}});
   for (int l = 0; l < lanes.count; ++l) {
-    events.push_back(Metadata("thread_name", l, (lanes.inferred ? "lane " : "worker ") + std::to_string(l)));
+    events.push_back(
+        Metadata("thread_name", l, (lanes.inferred ? "lane " : "worker ") + std::to_string(l)));
     events.push_back(Metadata("thread_sort_index", l, std::to_string(l)));
   }
   if (record.uptimeSeconds >= 0) {
     events.push_back(Metadata("thread_name", kKernelTrack, "kernel"));
-    events.push_back({{"ph", "X"}, {"name", "kernel and early boot"}, {"cat", "kernel"}, {"pid", kProcess},
-                      {"tid", kKernelTrack}, {"ts", 0}, {"dur", record.uptimeSeconds * 1000000}});
+    events.push_back({{"ph", "X"},
+                      {"name", "kernel and early boot"},
+                      {"cat", "kernel"},
+                      {"pid", kProcess},
+                      {"tid", kKernelTrack},
+                      {"ts", 0},
+                      {"dur", record.uptimeSeconds * 1000000}});
   }
   for (size_t i : RanByStart(record)) {
     const RecordNode& n = record.nodes[i];
@@ -47,8 +54,14 @@ nlohmann::json ChromeTrace(const BootGraph& graph) {
       args["worker_wait"] = n.started - n.ready;
     }
     if (!n.after.empty()) args["after"] = n.after;
-    events.push_back({{"ph", "X"}, {"name", n.name}, {"cat", n.barrier ? "barrier" : "plugin"}, {"pid", kProcess},
-                      {"tid", lanes.lane[i]}, {"ts", n.started - origin}, {"dur", n.ended - n.started}, {"args", args}});
+    events.push_back({{"ph", "X"},
+                      {"name", n.name},
+                      {"cat", n.barrier ? "barrier" : "plugin"},
+                      {"pid", kProcess},
+                      {"tid", lanes.lane[i]},
+                      {"ts", n.started - origin},
+                      {"dur", n.ended - n.started},
+                      {"args", args}});
     if (n.result == "failed") events.back()["cname"] = "terrible";
   }
   nlohmann::json trace = {{"traceEvents", events}, {"displayTimeUnit", "ms"}};

@@ -13,7 +13,8 @@
 namespace bootcrank {
 namespace analyze {
 
-Arguments::Arguments(const std::vector<std::string>& args, const std::vector<std::string>& options) {
+Arguments::Arguments(const std::vector<std::string>& args,
+                     const std::vector<std::string>& options) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -67,24 +68,28 @@ void Arguments::ExpectPositional(size_t min, size_t max) const {
   if (positional_.size() > max) throw UsageError("unexpected argument '" + positional_[max] + "'");
 }
 
-BootRecord LoadRecord(const std::string& path) { return ReadBootRecord(path.empty() ? NewestRecord() : path); }
+BootRecord LoadRecord(const std::string& path) {
+  return ReadBootRecord(path.empty() ? NewestRecord() : path);
+}
 
 void RequireGraph(const BootRecord& record, const std::string& command) {
   if (record.HasGraph()) return;
-  throw RecordError(record.path + ": " + command + " needs a boot record; a profiling log lacks " + record.Missing());
+  throw RecordError(record.path + ": " + command + " needs a boot record; a profiling log lacks " +
+                    record.Missing());
 }
 
 void NoteMissing(const BootRecord& record, std::ostream& err) {
   if (record.HasGraph()) return;
-  err << "bootcrank-analyze: note: " << record.path << " is a profiling log; it lacks " << record.Missing()
-      << "\n";
+  err << "bootcrank-analyze: note: " << record.path << " is a profiling log; it lacks "
+      << record.Missing() << "\n";
 }
 
 long long ParseNumber(const std::string& text, const std::string& what) {
   char* stop = nullptr;
   errno = 0;
   long long value = strtoll(text.c_str(), &stop, 10);
-  if (text.empty() || *stop != '\0' || errno != 0) throw UsageError(what + ": not a whole number: '" + text + "'");
+  if (text.empty() || *stop != '\0' || errno != 0)
+    throw UsageError(what + ": not a whole number: '" + text + "'");
   return value;
 }
 

@@ -22,7 +22,8 @@ namespace analyze {
 // Exit statuses of the program.
 enum ExitStatus {
   kExitOk = 0,
-  kExitFindings = 1,  // the data holds what the command looks for (diff: new failures; fleet: unreadable records)
+  kExitFindings = 1,  // the data holds what the command looks for (diff: new failures; fleet:
+                      // unreadable records)
   kExitUsage = 2,     // bad command line, or a record that cannot be read
 };
 

@@ -18,7 +18,8 @@ CriticalChain ChainTo(const BootGraph& graph, size_t target) {
     size_t previous = kNoNode;
     for (size_t d : graph.Dependencies(node)) {
       const RecordNode& dep = graph.Node(d);
-      if (dep.Ran() && (previous == kNoNode || dep.ended > graph.Node(previous).ended)) previous = d;
+      if (dep.Ran() && (previous == kNoNode || dep.ended > graph.Node(previous).ended))
+        previous = d;
     }
     node = previous;
   }

@@ -20,20 +20,25 @@ int RunCriticalChain(const Invocation& call) {
   } else {
     const std::string& name = args.Positional()[0];
     size_t target = graph.FindNode(name);
-    if (target == kNoNode) throw UsageError("no plugin or barrier '" + name + "' in " + record.path);
+    if (target == kNoNode)
+      throw UsageError("no plugin or barrier '" + name + "' in " + record.path);
     if (!graph.Node(target).Ran()) {
       call.err << "bootcrank-analyze critical-chain: '" << name << "' did not run in this boot"
-               << (graph.Node(target).result.empty() ? "" : " (" + graph.Node(target).result + ")") << "\n";
+               << (graph.Node(target).result.empty() ? "" : " (" + graph.Node(target).result + ")")
+               << "\n";
       return kExitFindings;
     }
     chain = ChainTo(graph, target);
   }
   if (args.Flag("--json")) {
-    call.out << ChainJson(graph, chain).dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    call.out
+        << ChainJson(graph, chain).dump(1, ' ', false, nlohmann::json::error_handler_t::replace)
+        << "\n";
     return kExitOk;
   }
   if (args.Positional().empty())
-    call.out << "The chain that set the end of the boot (" << FormatOffset(graph.RunEnd() - Origin(graph)) << "):\n";
+    call.out << "The chain that set the end of the boot ("
+             << FormatOffset(graph.RunEnd() - Origin(graph)) << "):\n";
   else
     call.out << "The chain that set the start of " << args.Positional()[0] << ":\n";
   PrintChain(graph, chain, call.out, call.colour);

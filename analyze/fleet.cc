@@ -46,8 +46,10 @@ void FleetStats::Merge(FleetStats&& other) {
   records_ += other.records_;
   for (auto& [name, theirs] : other.plugins_) {
     Counts& ours = plugins_[name];
-    if (ours.durations.empty()) ours.durations.swap(theirs.durations);
-    else ours.durations.insert(ours.durations.end(), theirs.durations.begin(), theirs.durations.end());
+    if (ours.durations.empty())
+      ours.durations.swap(theirs.durations);
+    else
+      ours.durations.insert(ours.durations.end(), theirs.durations.begin(), theirs.durations.end());
     ours.records += theirs.records;
     ours.failures += theirs.failures;
     ours.chained += theirs.chained;
@@ -80,7 +82,8 @@ std::vector<PluginSummary> FleetStats::Summaries() const {
 }
 
 FleetResult ReadFleet(const std::vector<std::string>& files, int threads) {
-  threads = std::max(1, std::min<int>(threads, static_cast<int>(std::max<size_t>(files.size(), 1))));
+  threads =
+      std::max(1, std::min<int>(threads, static_cast<int>(std::max<size_t>(files.size(), 1))));
   std::atomic<size_t> next{0};
   std::vector<FleetStats> stats(threads);
   std::vector<std::vector<std::pair<size_t, std::string>>> errors(threads);

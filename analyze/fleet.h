@@ -24,11 +24,11 @@ namespace analyze {
 
 struct PluginSummary {
   std::string name;
-  uint64_t records = 0;   // records that list the plugin
-  uint64_t runs = 0;      // ... in which it ran
-  uint64_t failures = 0;  // ... in which it failed
-  uint64_t chained = 0;   // ... in which it lies on the critical chain
-  uint64_t chainable = 0; // ... that are boot records (a profiling log has no chain)
+  uint64_t records = 0;    // records that list the plugin
+  uint64_t runs = 0;       // ... in which it ran
+  uint64_t failures = 0;   // ... in which it failed
+  uint64_t chained = 0;    // ... in which it lies on the critical chain
+  uint64_t chainable = 0;  // ... that are boot records (a profiling log has no chain)
   Micros median = kNoTime, p95 = kNoTime, worst = kNoTime;  // over its runs
 };
 

@@ -24,7 +24,9 @@ std::string Rate(uint64_t part, uint64_t whole) {
   return text;
 }
 
-nlohmann::json OptionalTime(Micros t) { return t == kNoTime ? nlohmann::json() : nlohmann::json(t); }
+nlohmann::json OptionalTime(Micros t) {
+  return t == kNoTime ? nlohmann::json() : nlohmann::json(t);
+}
 
 }  // namespace
 
@@ -48,20 +50,32 @@ int RunFleet(const Invocation& call) {
     }
   }
   FleetResult fleet = ReadFleet(files, threads);
-  for (const std::string& e : fleet.errors) call.err << "bootcrank-analyze fleet: skipped " << e << "\n";
-  if (fleet.stats.Records() == 0) throw RecordError("no readable record among " + std::to_string(files.size()) + " files");
+  for (const std::string& e : fleet.errors)
+    call.err << "bootcrank-analyze fleet: skipped " << e << "\n";
+  if (fleet.stats.Records() == 0)
+    throw RecordError("no readable record among " + std::to_string(files.size()) + " files");
   std::vector<PluginSummary> plugins = fleet.stats.Summaries();
   int status = fleet.errors.empty() ? kExitOk : kExitFindings;
   if (args.Flag("--json")) {
     nlohmann::json rows = nlohmann::json::array();
     for (const PluginSummary& p : plugins)
-      rows.push_back({{"name", p.name}, {"records", p.records}, {"runs", p.runs}, {"median", OptionalTime(p.median)},
-                      {"p95", OptionalTime(p.p95)}, {"worst", OptionalTime(p.worst)}, {"failures", p.failures},
-                      {"failure_rate", p.records ? nlohmann::json(double(p.failures) / p.records) : nlohmann::json()},
-                      {"on_critical_chain", p.chained},
-                      {"critical_chain_rate", p.chainable ? nlohmann::json(double(p.chained) / p.chainable) : nlohmann::json()}});
-    call.out << nlohmann::json({{"records", fleet.stats.Records()}, {"skipped", fleet.errors.size()},
-                                {"quantiles", "exact, nearest rank"}, {"plugins", rows}})
+      rows.push_back(
+          {{"name", p.name},
+           {"records", p.records},
+           {"runs", p.runs},
+           {"median", OptionalTime(p.median)},
+           {"p95", OptionalTime(p.p95)},
+           {"worst", OptionalTime(p.worst)},
+           {"failures", p.failures},
+           {"failure_rate",
+            p.records ? nlohmann::json(double(p.failures) / p.records) : nlohmann::json()},
+           {"on_critical_chain", p.chained},
+           {"critical_chain_rate",
+            p.chainable ? nlohmann::json(double(p.chained) / p.chainable) : nlohmann::json()}});
+    call.out << nlohmann::json({{"records", fleet.stats.Records()},
+                                {"skipped", fleet.errors.size()},
+                                {"quantiles", "exact, nearest rank"},
+                                {"plugins", rows}})
                     .dump(1, ' ', false, nlohmann::json::error_handler_t::replace)
              << "\n";
     return status;
@@ -69,11 +83,20 @@ int RunFleet(const Invocation& call) {
   call.out << fleet.stats.Records() << " records";
   if (!fleet.errors.empty()) call.out << " (" << fleet.errors.size() << " skipped)";
   call.out << "; durations over the runs of each plugin (exact nearest-rank quantiles).\n";
-  Table table({{"PLUGIN"}, {"RUNS", true}, {"MEDIAN", true}, {"P95", true}, {"WORST", true}, {"FAILED", true},
+  Table table({{"PLUGIN"},
+               {"RUNS", true},
+               {"MEDIAN", true},
+               {"P95", true},
+               {"WORST", true},
+               {"FAILED", true},
                {"ON CHAIN", true}});
   for (const PluginSummary& p : plugins)
-    table.AddRow({p.name, std::to_string(p.runs), FormatDuration(p.median), FormatDuration(p.p95),
-                  FormatDuration(p.worst), {Rate(p.failures, p.records), p.failures ? colour::kRed : colour::kNone},
+    table.AddRow({p.name,
+                  std::to_string(p.runs),
+                  FormatDuration(p.median),
+                  FormatDuration(p.p95),
+                  FormatDuration(p.worst),
+                  {Rate(p.failures, p.records), p.failures ? colour::kRed : colour::kNone},
                   Rate(p.chained, p.chainable)});
   table.Print(call.out, call.colour);
   return status;

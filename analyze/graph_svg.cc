@@ -64,30 +64,40 @@ std::string RenderGraphSvg(const BootGraph& graph, const CriticalChain* chain) {
     }
 
   std::ostringstream svg;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << std::max(width, 100) << "\" height=\""
-      << std::max(height, 40) << "\" font-family=\"sans-serif\" font-size=\"11\">\n<g fill=\"none\">\n";
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << std::max(width, 100)
+      << "\" height=\"" << std::max(height, 40)
+      << "\" font-family=\"sans-serif\" font-size=\"11\">\n<g fill=\"none\">\n";
   for (size_t i = 0; i < graph.Size(); ++i)
     for (size_t d : graph.Dependencies(i)) {
       double x1 = left(d) + kBoxWidth, y1 = top(d) + kBoxHeight / 2.0;
       double x2 = left(i), y2 = top(i) + kBoxHeight / 2.0;
       bool critical = next[d] == i;
       double bend = std::max((x2 - x1) / 2, 20.0);
-      svg << "<path d=\"M" << Number(x1) << "," << Number(y1) << " C" << Number(x1 + bend) << "," << Number(y1) << " "
-          << Number(x2 - bend) << "," << Number(y2) << " " << Number(x2) << "," << Number(y2) << "\" stroke=\""
-          << (critical ? kChainColour : "#b0b0b0") << "\" stroke-width=\"" << (critical ? 2.5 : 1) << "\"/>\n";
+      svg << "<path d=\"M" << Number(x1) << "," << Number(y1) << " C" << Number(x1 + bend) << ","
+          << Number(y1) << " " << Number(x2 - bend) << "," << Number(y2) << " " << Number(x2) << ","
+          << Number(y2) << "\" stroke=\"" << (critical ? kChainColour : "#b0b0b0")
+          << "\" stroke-width=\"" << (critical ? 2.5 : 1) << "\"/>\n";
     }
   svg << "</g>\n";
   for (size_t i = 0; i < graph.Size(); ++i) {
     const RecordNode& n = graph.Node(i);
-    std::string fill = n.barrier ? "#e8e8e8" : !n.Ran() ? "#ffffff" : n.result == "failed" ? kFailedColour : KindColour(n.kind);
+    std::string fill = n.barrier              ? "#e8e8e8"
+                       : !n.Ran()             ? "#ffffff"
+                       : n.result == "failed" ? kFailedColour
+                                              : KindColour(n.kind);
     std::string ink = n.barrier || !n.Ran() ? "#333333" : "#ffffff";
-    svg << "<g data-node=\"" << i << "\"><title>" << XmlEscape(NodeDetails(graph, i)) << "</title><rect x=\""
-        << left(i) << "\" y=\"" << top(i) << "\" width=\"" << kBoxWidth << "\" height=\"" << kBoxHeight << "\" rx=\""
-        << (n.barrier ? 9 : 2) << "\" fill=\"" << fill << "\" stroke=\""
-        << (onChain[i] ? kChainColour : n.Ran() ? "#666666" : "#aaaaaa") << "\" stroke-width=\""
-        << (onChain[i] ? 2.5 : 1) << "\"" << (n.Ran() ? "" : " stroke-dasharray=\"3,2\"") << "/><text x=\""
-        << left(i) + 6 << "\" y=\"" << top(i) + 14 << "\" fill=\"" << ink << "\"" << (n.barrier ? " font-style=\"italic\"" : "")
-        << ">" << XmlEscape(Shorten(n.name)) << "</text></g>\n";
+    svg << "<g data-node=\"" << i << "\"><title>" << XmlEscape(NodeDetails(graph, i))
+        << "</title><rect x=\"" << left(i) << "\" y=\"" << top(i) << "\" width=\"" << kBoxWidth
+        << "\" height=\"" << kBoxHeight << "\" rx=\"" << (n.barrier ? 9 : 2) << "\" fill=\"" << fill
+        << "\" stroke=\""
+        << (onChain[i] ? kChainColour
+            : n.Ran()  ? "#666666"
+                       : "#aaaaaa")
+        << "\" stroke-width=\"" << (onChain[i] ? 2.5 : 1) << "\""
+        << (n.Ran() ? "" : " stroke-dasharray=\"3,2\"") << "/><text x=\"" << left(i) + 6
+        << "\" y=\"" << top(i) + 14 << "\" fill=\"" << ink << "\""
+        << (n.barrier ? " font-style=\"italic\"" : "") << ">" << XmlEscape(Shorten(n.name))
+        << "</text></g>\n";
   }
   svg << "</svg>\n";
   return svg.str();

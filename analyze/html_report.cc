@@ -69,8 +69,8 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   std::string title = "bootcrank boot" + (record.hostName.empty() ? "" : " of " + record.hostName);
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-       << "<link rel=\"icon\" href=\"data:,\">\n<title>" << XmlEscape(title) << "</title>\n<style>" << kStyle
-       << "</style>\n</head>\n<body>\n<h1>" << XmlEscape(title) << "</h1>\n";
+       << "<link rel=\"icon\" href=\"data:,\">\n<title>" << XmlEscape(title) << "</title>\n<style>"
+       << kStyle << "</style>\n</head>\n<body>\n<h1>" << XmlEscape(title) << "</h1>\n";
 
   // The run's facts.
   int ran = 0, failed = 0, skipped = 0;
@@ -83,18 +83,22 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   html << "<p id=\"summary\">";
   if (record.start != kNoTime && record.end != kNoTime)
     html << "bootcrank ran " << FormatDuration(record.end - record.start);
-  if (record.uptimeSeconds >= 0) html << " after " << record.uptimeSeconds << " s of kernel and early boot";
+  if (record.uptimeSeconds >= 0)
+    html << " after " << record.uptimeSeconds << " s of kernel and early boot";
   html << "; " << ran << " plugins ran, " << failed << " failed, " << skipped << " did not run";
   if (!record.mode.empty()) html << "; mode " << XmlEscape(record.mode);
-  if (record.workers > 0) html << ", " << record.workers << (record.workers == 1 ? " worker" : " workers");
-  if (!record.programVersion.empty()) html << "; " << XmlEscape(record.programName + " " + record.programVersion);
+  if (record.workers > 0)
+    html << ", " << record.workers << (record.workers == 1 ? " worker" : " workers");
+  if (!record.programVersion.empty())
+    html << "; " << XmlEscape(record.programName + " " + record.programVersion);
   if (record.exitStatus >= 0) html << "; exit status " << record.exitStatus;
   if (!record.signal.empty()) html << ", ended by " << XmlEscape(record.signal);
   html << ".</p>\n<p class=\"source\">Record: " << XmlEscape(record.path) << "</p>\n";
   if (!record.HasGraph())
     html << "<p class=\"note\">This is a profiling log: it lacks " << XmlEscape(record.Missing())
          << ", so the critical chain and the graph cannot be shown.</p>\n";
-  html << "<nav><a href=\"#timeline\">Timeline</a><a href=\"#blame\">Blame</a><a href=\"#chain\">Critical chain</a>"
+  html << "<nav><a href=\"#timeline\">Timeline</a><a href=\"#blame\">Blame</a><a "
+          "href=\"#chain\">Critical chain</a>"
        << "<a href=\"#graph\">Graph</a></nav>\n";
 
   // Timeline.
@@ -105,13 +109,16 @@ std::string RenderHtmlReport(const BootGraph& graph) {
        << RenderTimelineSvg(graph, plot) << "</div>\n</section>\n";
 
   // Blame.
-  html << "<section id=\"blame\">\n<h2>Blame</h2>\n<table>\n<thead><tr><th>Duration</th><th>Result</th><th>Kind</th>"
+  html << "<section "
+          "id=\"blame\">\n<h2>Blame</h2>\n<table>\n<thead><tr><th>Duration</th><th>Result</"
+          "th><th>Kind</th>"
           "<th>Plugin</th><th>Started at</th></tr></thead>\n<tbody>\n";
   for (const RecordNode* p : BlameOrder(record)) {
     size_t index = static_cast<size_t>(p - record.nodes.data());
     std::string result = p->result.empty() ? (p->Ran() ? "-" : "did not run") : p->result;
     if (!p->skipReason.empty()) result += " (" + p->skipReason + ")";
-    html << "<tr data-node=\"" << index << "\"" << (p->result == "failed" ? " class=\"failed\"" : "") << ">"
+    html << "<tr data-node=\"" << index << "\""
+         << (p->result == "failed" ? " class=\"failed\"" : "") << ">"
          << Td(FormatDuration(p->Ran() ? p->Duration() : kNoTime), true) << Td(result)
          << Td(p->kind.empty() ? "-" : p->kind) << Td(p->name)
          << Td(p->Ran() ? FormatOffset(p->started - origin) : "-", true) << "</tr>\n";
@@ -125,17 +132,24 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   } else if (chain.links.empty()) {
     html << "<p>Nothing ran.</p>\n";
   } else {
-    html << "<p>The plugins and barriers whose ends, one after the other, set the end of the boot. For each: the "
-            "time until its last dependency released it, the time it then waited for a free worker, and its run.</p>\n"
-         << "<table>\n<thead><tr><th>Node</th><th>Kind</th><th>Ready at</th><th>Dependency wait</th>"
-            "<th>Worker wait</th><th>Run</th><th>Ended at</th></tr></thead>\n<tbody>\n";
+    html
+        << "<p>The plugins and barriers whose ends, one after the other, set the end of the boot. "
+           "For each: the "
+           "time until its last dependency released it, the time it then waited for a free worker, "
+           "and its run.</p>\n"
+        << "<table>\n<thead><tr><th>Node</th><th>Kind</th><th>Ready at</th><th>Dependency wait</th>"
+           "<th>Worker wait</th><th>Run</th><th>Ended at</th></tr></thead>\n<tbody>\n";
     for (const ChainLink& link : chain.links) {
       const RecordNode& n = graph.Node(link.node);
-      const char* cls = n.result == "failed" ? " class=\"failed\"" : n.barrier ? " class=\"barrier\"" : "";
+      const char* cls = n.result == "failed" ? " class=\"failed\""
+                        : n.barrier          ? " class=\"barrier\""
+                                             : "";
       html << "<tr data-node=\"" << link.node << "\"" << cls << ">" << Td(n.name)
-           << Td(n.barrier ? "barrier" : n.kind) << Td(FormatOffset(n.started - link.workerWait - origin), true)
-           << Td(FormatDuration(link.dependencyWait), true) << Td(FormatDuration(link.workerWait), true)
-           << Td(FormatDuration(link.run), true) << Td(FormatOffset(n.ended - origin), true) << "</tr>\n";
+           << Td(n.barrier ? "barrier" : n.kind)
+           << Td(FormatOffset(n.started - link.workerWait - origin), true)
+           << Td(FormatDuration(link.dependencyWait), true)
+           << Td(FormatDuration(link.workerWait), true) << Td(FormatDuration(link.run), true)
+           << Td(FormatOffset(n.ended - origin), true) << "</tr>\n";
     }
     html << "</tbody>\n</table>\n";
   }
@@ -144,8 +158,10 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   // Graph.
   html << "<section id=\"graph\">\n<h2>Dependency graph</h2>\n";
   if (record.HasGraph())
-    html << "<p>Each node's column is its longest chain of dependencies; the critical chain is orange.</p>\n"
-         << "<div class=\"scroll\">\n" << RenderGraphSvg(graph, &chain) << "</div>\n";
+    html << "<p>Each node's column is its longest chain of dependencies; the critical chain is "
+            "orange.</p>\n"
+         << "<div class=\"scroll\">\n"
+         << RenderGraphSvg(graph, &chain) << "</div>\n";
   else
     html << "<p class=\"note\">Not available from a profiling log.</p>\n";
   html << "</section>\n";
@@ -158,14 +174,14 @@ std::string RenderHtmlReport(const BootGraph& graph) {
     for (const Cycle& c : record.cycles) {
       std::string nodes;
       for (const std::string& n : c.nodes) nodes += (nodes.empty() ? "" : " \u2192 ") + n;
-      html << "<li>Dependency cycle " << XmlEscape(nodes) << "; dropped the edge " << XmlEscape(c.droppedFrom)
-           << " \u2192 " << XmlEscape(c.droppedTo) << "</li>\n";
+      html << "<li>Dependency cycle " << XmlEscape(nodes) << "; dropped the edge "
+           << XmlEscape(c.droppedFrom) << " \u2192 " << XmlEscape(c.droppedTo) << "</li>\n";
     }
     for (const MissingBarrier& m : record.missingBarriers) {
       std::string by;
       for (const std::string& n : m.requiredBy) by += (by.empty() ? "" : ", ") + n;
-      html << "<li>Barrier " << XmlEscape(m.name) << " is provided by no plugin; required by " << XmlEscape(by)
-           << "</li>\n";
+      html << "<li>Barrier " << XmlEscape(m.name) << " is provided by no plugin; required by "
+           << XmlEscape(by) << "</li>\n";
     }
     html << "</ul>\n</section>\n";
   }
@@ -174,7 +190,8 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   nlohmann::json details = nlohmann::json::array();
   for (size_t i = 0; i < graph.Size(); ++i) details.push_back(NodeDetails(graph, i));
   std::string data = details.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  for (size_t at = data.find("</"); at != std::string::npos; at = data.find("</", at)) data.replace(at, 2, "<\\/");
+  for (size_t at = data.find("</"); at != std::string::npos; at = data.find("</", at))
+    data.replace(at, 2, "<\\/");
   html << "<aside id=\"details\">Point at a plugin or barrier for its details.</aside>\n"
        << "<script type=\"application/json\" id=\"node-details\">" << data << "</script>\n"
        << "<script>" << kScript << "</script>\n</body>\n</html>\n";

@@ -44,9 +44,7 @@ class Scanner {
     switch (Peek()) {
       case '{': return Object(depth + 1);
       case '[': return Array(depth + 1);
-      case '"':
-        String();
-        return sax_->string(text_);
+      case '"': String(); return sax_->string(text_);
       case 't': Literal("true"); return sax_->boolean(true);
       case 'f': Literal("false"); return sax_->boolean(false);
       case 'n': Literal("null"); return sax_->null();
@@ -68,8 +66,10 @@ class Scanner {
       if (!sax_->key(text_)) return false;
       if (Peek() != ':') Fail("expected ':' after a member name");
       ++p_;
-      if (skipper_ != nullptr && skipper_->SkipValue()) Skip();
-      else if (!Value(depth)) return false;
+      if (skipper_ != nullptr && skipper_->SkipValue())
+        Skip();
+      else if (!Value(depth))
+        return false;
       char c = Peek();
       ++p_;
       if (c == '}') return sax_->end_object();
@@ -152,7 +152,8 @@ class Scanner {
     unsigned char c = s[0];
     size_t n;
     unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    if (c >= 0xC2 && c <= 0xDF)
+      n = 2;
     else if (c >= 0xE0 && c <= 0xEF) {
       n = 3;
       if (c == 0xE0) lo = 0xA0;
@@ -208,7 +209,8 @@ class Scanner {
         case 'u': {
           unsigned code = Code();
           if (code >= 0xD800 && code <= 0xDBFF) {
-            if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') Fail("unpaired surrogate in a \\u escape");
+            if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u')
+              Fail("unpaired surrogate in a \\u escape");
             p_ += 2;
             unsigned low = Code();
             if (low < 0xDC00 || low > 0xDFFF) Fail("unpaired surrogate in a \\u escape");
@@ -291,8 +293,10 @@ class Scanner {
     } else {
       while (Digit()) {
         unsigned d = static_cast<unsigned>(*p_++ - '0');
-        if (value > (UINT64_MAX - d) / 10) overflow = true;
-        else value = value * 10 + d;
+        if (value > (UINT64_MAX - d) / 10)
+          overflow = true;
+        else
+          value = value * 10 + d;
       }
     }
     bool real = false;
@@ -312,8 +316,9 @@ class Scanner {
     if (!real && !overflow) {
       if (!negative) return sax_->number_unsigned(value);
       if (value <= static_cast<uint64_t>(INT64_MAX) + 1)
-        return sax_->number_integer(value == static_cast<uint64_t>(INT64_MAX) + 1 ? INT64_MIN
-                                                                                : -static_cast<int64_t>(value));
+        return sax_->number_integer(value == static_cast<uint64_t>(INT64_MAX) + 1
+                                        ? INT64_MIN
+                                        : -static_cast<int64_t>(value));
     }
     std::string literal(start, p_);
     double number = strtod(literal.c_str(), nullptr);
@@ -329,7 +334,7 @@ class Scanner {
   const char* end_;
   nlohmann::json_sax<nlohmann::json>* sax_;
   SkippingSax* skipper_;  // sax_ when it can skip values, else null
-  std::string text_;  // the current string or member name
+  std::string text_;      // the current string or member name
 };
 
 }  // namespace

@@ -25,7 +25,8 @@ namespace analyze {
 // A syntax error at byte `position` (0-based) of the text.
 class JsonSyntaxError : public std::runtime_error {
  public:
-  JsonSyntaxError(size_t position, const std::string& what) : std::runtime_error(what), position_(position) {}
+  JsonSyntaxError(size_t position, const std::string& what)
+      : std::runtime_error(what), position_(position) {}
   size_t Position() const { return position_; }
 
  private:

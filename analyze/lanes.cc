@@ -9,8 +9,9 @@ std::vector<size_t> RanByStart(const BootRecord& record) {
   std::vector<size_t> order;
   for (size_t i = 0; i < record.nodes.size(); ++i)
     if (record.nodes[i].Ran()) order.push_back(i);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return record.nodes[a].started < record.nodes[b].started; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return record.nodes[a].started < record.nodes[b].started;
+  });
   return order;
 }
 

@@ -21,7 +21,8 @@ void Usage(std::ostream& out) {
   out << "Usage: bootcrank-analyze COMMAND [OPTION]... [ARGUMENT]...\n"
          "Analyses bootcrank's boot records (/var/log/bootcrank/*.json below $BOOTCRANK_ROOT;\n"
          "the newest when none is named) and profiling logs.\n\nCommands:\n";
-  for (const Command& c : Commands()) out << "  " << c.name << " " << c.arguments << "\n      " << c.summary << "\n";
+  for (const Command& c : Commands())
+    out << "  " << c.name << " " << c.arguments << "\n      " << c.summary << "\n";
   out << "\nOptions of every command:\n"
          "  --json          machine-readable output\n"
          "  --help          this text\n"
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
   for (const Command& c : Commands())
     if (name == c.name) command = &c;
   if (command == nullptr) {
-    std::cerr << "bootcrank-analyze: unknown command '" << name << "'\nTry 'bootcrank-analyze --help'.\n";
+    std::cerr << "bootcrank-analyze: unknown command '" << name
+              << "'\nTry 'bootcrank-analyze --help'.\n";
     return kExitUsage;
   }
   Invocation call{name, std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr,
@@ -69,8 +71,8 @@ int main(int argc, char** argv) {
   try {
     status = command->run(call);
   } catch (const UsageError& e) {
-    std::cerr << "bootcrank-analyze " << name << ": " << e.what() << "\nUsage: bootcrank-analyze " << command->name
-              << " " << command->arguments << "\n";
+    std::cerr << "bootcrank-analyze " << name << ": " << e.what() << "\nUsage: bootcrank-analyze "
+              << command->name << " " << command->arguments << "\n";
     return kExitUsage;
   } catch (const RecordError& e) {
     std::cerr << "bootcrank-analyze " << name << ": " << e.what() << "\n";
@@ -84,7 +86,8 @@ int main(int argc, char** argv) {
   }
   std::cout.flush();
   if (!std::cout && errno != EPIPE) {
-    std::cerr << "bootcrank-analyze " << name << ": cannot write the output: " << bootcrank::host::ErrorText(errno) << "\n";
+    std::cerr << "bootcrank-analyze " << name
+              << ": cannot write the output: " << bootcrank::host::ErrorText(errno) << "\n";
     return kExitUsage;
   }
   return status;

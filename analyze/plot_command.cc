@@ -21,17 +21,30 @@ int RunPlot(const Invocation& call) {
     Micros origin = Origin(graph);
     Lanes lanes = AssignLanes(record);
     nlohmann::json rows = nlohmann::json::array();
-    auto at = [&](Micros t) { return t == kNoTime ? nlohmann::json() : nlohmann::json(t - origin); };
+    auto at = [&](Micros t) {
+      return t == kNoTime ? nlohmann::json() : nlohmann::json(t - origin);
+    };
     for (size_t i : RanByStart(record)) {
       const RecordNode& n = record.nodes[i];
-      rows.push_back({{"name", n.name}, {"barrier", n.barrier}, {"kind", n.kind}, {"result", n.result},
-                      {"lane", lanes.lane[i]}, {"ready", at(n.ready)}, {"started", at(n.started)},
+      rows.push_back({{"name", n.name},
+                      {"barrier", n.barrier},
+                      {"kind", n.kind},
+                      {"result", n.result},
+                      {"lane", lanes.lane[i]},
+                      {"ready", at(n.ready)},
+                      {"started", at(n.started)},
                       {"ended", at(n.ended)}});
     }
-    nlohmann::json out = {{"record", record.path}, {"lanes", lanes.count}, {"lanes_inferred", lanes.inferred},
-                          {"uptime_seconds", record.uptimeSeconds < 0 ? nlohmann::json() : nlohmann::json(record.uptimeSeconds)},
-                          {"end", at(record.end)}, {"rows", rows}};
-    WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output, call.out);
+    nlohmann::json out = {
+        {"record", record.path},
+        {"lanes", lanes.count},
+        {"lanes_inferred", lanes.inferred},
+        {"uptime_seconds",
+         record.uptimeSeconds < 0 ? nlohmann::json() : nlohmann::json(record.uptimeSeconds)},
+        {"end", at(record.end)},
+        {"rows", rows}};
+    WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output,
+                call.out);
     return kExitOk;
   }
   CriticalChain chain;

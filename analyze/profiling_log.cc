@@ -27,7 +27,8 @@ bool ParsePluginLine(const std::string& line, Micros* start, Micros* end, std::s
   if (line.size() < 2 * kTime + 6 || line[0] != '[' || line.compare(1 + kTime, 3, " - ") != 0 ||
       line[4 + 2 * kTime] != ']' || line[5 + 2 * kTime] != ' ')
     return false;
-  if (!ParseLogTimestamp(line.substr(1, kTime), start) || !ParseLogTimestamp(line.substr(4 + kTime, kTime), end))
+  if (!ParseLogTimestamp(line.substr(1, kTime), start) ||
+      !ParseLogTimestamp(line.substr(4 + kTime, kTime), end))
     return false;
   size_t colon = line.find(": ", 6 + 2 * kTime);
   if (colon == std::string::npos) return false;
@@ -41,8 +42,8 @@ bool ParsePluginLine(const std::string& line, Micros* start, Micros* end, std::s
 bool ParseLogTimestamp(const std::string& text, Micros* out) {
   int year, month, day, hour, minute, second, micros, used = 0;
   if (text.size() != 26 ||
-      sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%6d%n", &year, &month, &day, &hour, &minute, &second,
-             &micros, &used) != 7 ||
+      sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%6d%n", &year, &month, &day, &hour, &minute,
+             &second, &micros, &used) != 7 ||
       used != 26)
     return false;
   struct tm t = {};
@@ -90,15 +91,18 @@ BootRecord ParseProfilingLog(const std::string& text, const std::string& path) {
   while (std::getline(in, line)) {
     ++number;
     if (line.empty()) continue;
-    if (StartsWith(line, kDaemonSection) || (inSettings && line[0] == '[')) break;  // a later daemon run
+    if (StartsWith(line, kDaemonSection) || (inSettings && line[0] == '['))
+      break;  // a later daemon run
     if (StartsWith(line, kUptime)) {
       record.uptimeSeconds = numberAfter(kUptime) / 1000000;
-      if (record.uptimeSeconds < 0 || record.uptimeSeconds > kLatestTime / 1000000) fail("uptime out of range: " + line);
+      if (record.uptimeSeconds < 0 || record.uptimeSeconds > kLatestTime / 1000000)
+        fail("uptime out of range: " + line);
     } else if (line[0] == '[') {
       RecordNode node;
       std::string tag;
       Micros start, end;
-      if (!ParsePluginLine(line, &start, &end, &tag, &node.name)) fail("not a plugin line: " + line);
+      if (!ParsePluginLine(line, &start, &end, &tag, &node.name))
+        fail("not a plugin line: " + line);
       if (tag == "daemon") node.kind = "daemon";
       if (start != 0 || end != 0) {
         node.started = start;
@@ -125,7 +129,8 @@ BootRecord ParseProfilingLog(const std::string& text, const std::string& path) {
       fail("not a profiling log line: " + line);
     }
   }
-  if (!inSettings) throw RecordError(path + ": profiling log without its configuration section (cut short?)");
+  if (!inSettings)
+    throw RecordError(path + ": profiling log without its configuration section (cut short?)");
   return record;
 }
 

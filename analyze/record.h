@@ -60,8 +60,9 @@ struct RecordNode {
   std::string error;       // when failed
   std::string skipReason;  // when skipped
   std::string sourceFile;
-  int sourceLine = 0;      // debug.conf line of a debug plugin, else 0
-  std::vector<std::string> requires, provides;
+  int sourceLine = 0;  // debug.conf line of a debug plugin, else 0
+  std::vector<std::string>
+  requires, provides;
   // The graph nodes this one waits for directly, after cycle breaking. A
   // plugin's entries name barriers first (a plugin only waits for
   // barriers), a barrier's name plugins first; see BootGraph.
@@ -69,7 +70,7 @@ struct RecordNode {
   uint32_t executionClass = 1;
   int32_t depth = -1;  // the scheduling depth the executor used; -1 unknown
   Micros ready = kNoTime, started = kNoTime, ended = kNoTime;
-  int worker = -1;     // -1 unknown
+  int worker = -1;  // -1 unknown
   std::vector<CommandResult> commands;
 
   bool Ran() const { return started != kNoTime && ended != kNoTime; }

@@ -42,9 +42,11 @@ std::string NewestRecord() {
   try {
     records = ListRecords(directory);
   } catch (const RecordError& e) {
-    throw RecordError(std::string("no boot record to read (") + e.what() + "); name a record or profiling log");
+    throw RecordError(std::string("no boot record to read (") + e.what() +
+                      "); name a record or profiling log");
   }
-  if (records.empty()) throw RecordError("no boot record in " + directory + "; name a record or profiling log");
+  if (records.empty())
+    throw RecordError("no boot record in " + directory + "; name a record or profiling log");
   return records.back();
 }
 

@@ -26,9 +26,27 @@ constexpr int64_t kMostWorkers = 65536;
 
 // Where a value sits, which decides what it fills.
 enum class Context {
-  kTop, kRoot, kProgram, kHost, kSettings, kPlugins, kPlugin, kSource, kStrings,
-  kCommands, kCommand, kBarriers, kBarrier, kLoadFailures, kLoadFailure, kCycles,
-  kCycle, kDropped, kMissingBarriers, kMissingBarrier, kSkip,
+  kTop,
+  kRoot,
+  kProgram,
+  kHost,
+  kSettings,
+  kPlugins,
+  kPlugin,
+  kSource,
+  kStrings,
+  kCommands,
+  kCommand,
+  kBarriers,
+  kBarrier,
+  kLoadFailures,
+  kLoadFailure,
+  kCycles,
+  kCycle,
+  kDropped,
+  kMissingBarriers,
+  kMissingBarrier,
+  kSkip,
 };
 
 enum class Key : uint8_t {
@@ -192,7 +210,9 @@ const char* TypeName(const Value& v) {
 
 class Handler : public SkippingSax {
  public:
-  Handler(const std::string& path, bool lean) : path_(path), lean_(lean) { stack_.emplace_back(Context::kTop); }
+  Handler(const std::string& path, bool lean) : path_(path), lean_(lean) {
+    stack_.emplace_back(Context::kTop);
+  }
 
   BootRecord Finish() {
     if (!sawSchema_) Fail("no \"schema\" member: not a boot record");
@@ -250,10 +270,14 @@ class Handler : public SkippingSax {
     switch (top.ctx) {
       case Context::kTop: child = Context::kRoot; break;
       case Context::kRoot:
-        if (k == Key::kProgram) child = Context::kProgram;
-        else if (k == Key::kHost) child = Context::kHost;
-        else if (k == Key::kSettings) child = Context::kSettings;
-        else if (Known(k)) Fail(Where() + ": expected an array, not an object");
+        if (k == Key::kProgram)
+          child = Context::kProgram;
+        else if (k == Key::kHost)
+          child = Context::kHost;
+        else if (k == Key::kSettings)
+          child = Context::kSettings;
+        else if (Known(k))
+          Fail(Where() + ": expected an array, not an object");
         break;
       case Context::kPlugins:
         plugins_.emplace_back();
@@ -288,9 +312,7 @@ class Handler : public SkippingSax {
         record_.missingBarriers.emplace_back();
         child = Context::kMissingBarrier;
         break;
-      case Context::kStrings:
-        Fail(Where() + ": expected a string, not an object");
-        break;
+      case Context::kStrings: Fail(Where() + ": expected a string, not an object"); break;
       default: break;
     }
     if (top.ctx == Context::kTop) {
@@ -315,21 +337,33 @@ class Handler : public SkippingSax {
     switch (top.ctx) {
       case Context::kTop: Fail("not a boot record: a JSON array, not an object");
       case Context::kRoot:
-        if (k == Key::kPlugins) child.ctx = Context::kPlugins;
-        else if (k == Key::kBarriers) child.ctx = Context::kBarriers;
-        else if (k == Key::kLoadFailures) child.ctx = Context::kLoadFailures;
-        else if (k == Key::kCycles) child.ctx = Context::kCycles;
-        else if (k == Key::kMissingBarriers) child.ctx = Context::kMissingBarriers;
-        else if (k == Key::kArguments) child = Strings(&record_.arguments);
-        else if (k == Key::kBootFlags) child = Strings(&record_.bootFlags);
-        else if (Known(k)) Fail(Where() + ": expected an object or a value, not an array");
+        if (k == Key::kPlugins)
+          child.ctx = Context::kPlugins;
+        else if (k == Key::kBarriers)
+          child.ctx = Context::kBarriers;
+        else if (k == Key::kLoadFailures)
+          child.ctx = Context::kLoadFailures;
+        else if (k == Key::kCycles)
+          child.ctx = Context::kCycles;
+        else if (k == Key::kMissingBarriers)
+          child.ctx = Context::kMissingBarriers;
+        else if (k == Key::kArguments)
+          child = Strings(&record_.arguments);
+        else if (k == Key::kBootFlags)
+          child = Strings(&record_.bootFlags);
+        else if (Known(k))
+          Fail(Where() + ": expected an object or a value, not an array");
         break;
       case Context::kPlugin:
       case Context::kBarrier:
-        if (k == Key::kAfter) child = Strings(&node_->after);
-        else if (k == Key::kRequires) child = Strings(&node_->requires);
-        else if (k == Key::kProvides) child = Strings(&node_->provides);
-        else if (k == Key::kCommands && top.ctx == Context::kPlugin) child.ctx = Context::kCommands;
+        if (k == Key::kAfter)
+          child = Strings(&node_->after);
+        else if (k == Key::kRequires)
+          child = Strings(&node_->requires);
+        else if (k == Key::kProvides)
+          child = Strings(&node_->provides);
+        else if (k == Key::kCommands && top.ctx == Context::kPlugin)
+          child.ctx = Context::kCommands;
         break;
       case Context::kCycle:
         if (k == Key::kNodes) child = Strings(&record_.cycles.back().nodes);
@@ -349,7 +383,8 @@ class Handler : public SkippingSax {
     stack_.pop_back();
     return true;
   }
-  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& e) override {
     std::string what = e.what();
     // nlohmann's text starts with "[json.exception.parse_error.101] parse error at ...".
     size_t cut = what.find("] ");
@@ -361,9 +396,9 @@ class Handler : public SkippingSax {
   struct Frame {
     explicit Frame(Context c) : ctx(c) {}
     Context ctx;
-    std::string key;     // the member being read, in an object
+    std::string key;          // the member being read, in an object
     Key field = Key::kOther;  // ... and what it is
-    size_t index = 0;    // values seen so far, in an array
+    size_t index = 0;         // values seen so far, in an array
     bool array = false;
     std::vector<std::string>* strings = nullptr;
   };
@@ -438,7 +473,8 @@ class Handler : public SkippingSax {
   bool Scalar(const Value& v) {
     Frame& top = stack_.back();
     ++top.index;
-    if (top.ctx == Context::kTop) Fail("not a boot record: a JSON " + std::string(TypeName(v)) + ", not an object");
+    if (top.ctx == Context::kTop)
+      Fail("not a boot record: a JSON " + std::string(TypeName(v)) + ", not an object");
     if (top.ctx == Context::kStrings) {
       if (v.type != Value::kString) Wrong(v, "a string");
       top.strings->push_back(std::move(*v.text));
@@ -450,41 +486,60 @@ class Handler : public SkippingSax {
     switch (top.ctx) {
       case Context::kRoot: Root(k, v); break;
       case Context::kProgram:
-        if (k == Key::kName) record_.programName = Text(v);
-        else if (k == Key::kVersion) record_.programVersion = Text(v);
+        if (k == Key::kName)
+          record_.programName = Text(v);
+        else if (k == Key::kVersion)
+          record_.programVersion = Text(v);
         break;
       case Context::kHost:
-        if (k == Key::kName) record_.hostName = Text(v);
-        else if (k == Key::kKernel) record_.kernel = Text(v);
+        if (k == Key::kName)
+          record_.hostName = Text(v);
+        else if (k == Key::kKernel)
+          record_.kernel = Text(v);
         break;
       case Context::kSettings:
-        if (k == Key::kParallel) record_.parallel = Bool(v);
-        else if (k == Key::kWorkers) record_.workers = WorkerNumber(v, 0);  // 0: an empty run list
-        else if (k == Key::kRandomize) record_.randomize = Bool(v);
-        else if (k == Key::kRandomSeed) record_.randomSeed = Integer(v);
-        else if (k == Key::kInteractive) record_.interactive = Bool(v);
-        else if (k == Key::kVerbose) record_.verbose = Bool(v);
+        if (k == Key::kParallel)
+          record_.parallel = Bool(v);
+        else if (k == Key::kWorkers)
+          record_.workers = WorkerNumber(v, 0);  // 0: an empty run list
+        else if (k == Key::kRandomize)
+          record_.randomize = Bool(v);
+        else if (k == Key::kRandomSeed)
+          record_.randomSeed = Integer(v);
+        else if (k == Key::kInteractive)
+          record_.interactive = Bool(v);
+        else if (k == Key::kVerbose)
+          record_.verbose = Bool(v);
         break;
       case Context::kPlugin:
       case Context::kBarrier: NodeMember(k, v); break;
       case Context::kSource:
-        if (k == Key::kFile) node_->sourceFile = Text(v);
-        else if (k == Key::kLine) node_->sourceLine = Int32(v);
+        if (k == Key::kFile)
+          node_->sourceFile = Text(v);
+        else if (k == Key::kLine)
+          node_->sourceLine = Int32(v);
         break;
       case Context::kCommand: {
         CommandResult& c = node_->commands.back();
-        if (k == Key::kCommand) c.command = Text(v);
-        else if (k == Key::kStatus) c.status = Int32(v);
-        else if (k == Key::kError) c.error = Text(v);
+        if (k == Key::kCommand)
+          c.command = Text(v);
+        else if (k == Key::kStatus)
+          c.status = Int32(v);
+        else if (k == Key::kError)
+          c.error = Text(v);
         break;
       }
       case Context::kLoadFailure:
-        if (k == Key::kFile) record_.loadFailures.back().file = Text(v);
-        else if (k == Key::kReason) record_.loadFailures.back().reason = Text(v);
+        if (k == Key::kFile)
+          record_.loadFailures.back().file = Text(v);
+        else if (k == Key::kReason)
+          record_.loadFailures.back().reason = Text(v);
         break;
       case Context::kDropped:
-        if (k == Key::kFrom) record_.cycles.back().droppedFrom = Text(v);
-        else if (k == Key::kTo) record_.cycles.back().droppedTo = Text(v);
+        if (k == Key::kFrom)
+          record_.cycles.back().droppedFrom = Text(v);
+        else if (k == Key::kTo)
+          record_.cycles.back().droppedTo = Text(v);
         break;
       case Context::kMissingBarrier:
         if (k == Key::kName) record_.missingBarriers.back().name = Text(v);
@@ -498,13 +553,18 @@ class Handler : public SkippingSax {
     if (k == Key::kSchema) {
       // An integer major version, or "major.minor" text.
       int64_t major = 0;
-      if (v.type == Value::kInteger) major = v.integer;
-      else if (v.type == Value::kFloat) major = v.real >= 1e9 ? 1000000000 : v.real >= 0 ? static_cast<int64_t>(v.real) : 0;
-      else if (v.type == Value::kString) major = strtoll(v.text->c_str(), nullptr, 10);  // saturates
-      else Wrong(v, "a version number");
+      if (v.type == Value::kInteger)
+        major = v.integer;
+      else if (v.type == Value::kFloat)
+        major = v.real >= 1e9 ? 1000000000 : v.real >= 0 ? static_cast<int64_t>(v.real) : 0;
+      else if (v.type == Value::kString)
+        major = strtoll(v.text->c_str(), nullptr, 10);  // saturates
+      else
+        Wrong(v, "a version number");
       if (major > kRecordSchema)
-        Fail("record schema version " + std::to_string(major) + " is newer than this program reads (" +
-             std::to_string(kRecordSchema) + "); use a newer bootcrank-analyze");
+        Fail("record schema version " + std::to_string(major) +
+             " is newer than this program reads (" + std::to_string(kRecordSchema) +
+             "); use a newer bootcrank-analyze");
       if (major < 1) Fail("bad record schema version " + std::to_string(major));
       record_.schema = static_cast<int>(major);
       sawSchema_ = true;
@@ -523,24 +583,37 @@ class Handler : public SkippingSax {
     } else if (k == Key::kMode) {
       record_.mode = Text(v);
     } else if (Known(k)) {
-      Wrong(v, k == Key::kProgram || k == Key::kHost || k == Key::kSettings ? "an object" : "an array");
+      Wrong(v, k == Key::kProgram || k == Key::kHost || k == Key::kSettings ? "an object"
+                                                                            : "an array");
     }
   }
 
   void NodeMember(Key k, const Value& v) {
     RecordNode& n = *node_;
-    if (k == Key::kName) n.name = Text(v);
-    else if (k == Key::kKind) n.kind = Text(v);
-    else if (k == Key::kReady) n.ready = Time(v);
-    else if (k == Key::kStarted) n.started = Time(v);
-    else if (k == Key::kEnded) n.ended = Time(v);
-    else if (k == Key::kWorker) n.worker = WorkerNumber(v, 0);
-    else if (n.barrier) return;
-    else if (k == Key::kResult) n.result = Text(v);
-    else if (k == Key::kExecutionClass) n.executionClass = static_cast<uint32_t>(Int32(v));
-    else if (k == Key::kDepth) n.depth = Int32(v);
-    else if (k == Key::kError) n.error = Text(v);
-    else if (k == Key::kSkipReason) n.skipReason = Text(v);
+    if (k == Key::kName)
+      n.name = Text(v);
+    else if (k == Key::kKind)
+      n.kind = Text(v);
+    else if (k == Key::kReady)
+      n.ready = Time(v);
+    else if (k == Key::kStarted)
+      n.started = Time(v);
+    else if (k == Key::kEnded)
+      n.ended = Time(v);
+    else if (k == Key::kWorker)
+      n.worker = WorkerNumber(v, 0);
+    else if (n.barrier)
+      return;
+    else if (k == Key::kResult)
+      n.result = Text(v);
+    else if (k == Key::kExecutionClass)
+      n.executionClass = static_cast<uint32_t>(Int32(v));
+    else if (k == Key::kDepth)
+      n.depth = Int32(v);
+    else if (k == Key::kError)
+      n.error = Text(v);
+    else if (k == Key::kSkipReason)
+      n.skipReason = Text(v);
   }
 
   std::string path_;
@@ -560,14 +633,16 @@ BootRecord ParseRecordJson(const std::string& text, const std::string& path, boo
   try {
     ScanJson(text.data(), text.data() + text.size(), &handler);
   } catch (const JsonSyntaxError& e) {
-    throw RecordError(path + ": not valid JSON (byte " + std::to_string(e.Position()) + "): " + e.what());
+    throw RecordError(path + ": not valid JSON (byte " + std::to_string(e.Position()) +
+                      "): " + e.what());
   }
   return handler.Finish();
 }
 
 BootRecord ParseBootRecord(const std::string& text, const std::string& path, bool lean) {
   size_t first = text.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && (text[first] == '{' || text[first] == '[')) return ParseRecordJson(text, path, lean);
+  if (first != std::string::npos && (text[first] == '{' || text[first] == '['))
+    return ParseRecordJson(text, path, lean);
   if (LooksLikeProfilingLog(text)) return ParseProfilingLog(text, path);
   if (first == std::string::npos) throw RecordError(path + ": empty file");
   throw RecordError(path + ": neither a boot record (JSON) nor a profiling log");
@@ -581,8 +656,7 @@ std::string ReadWholeFile(const std::string& path) {
       return text;
     case host::ReadResult::kNotOpened:
       throw RecordError(path + ": cannot open: " + host::ErrorText(errno));
-    case host::ReadResult::kReadError:
-      break;
+    case host::ReadResult::kReadError: break;
   }
   throw RecordError(path + ": cannot read: " + host::ErrorText(errno));
 }

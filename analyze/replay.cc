@@ -24,8 +24,14 @@ Micros SaturatingAdd(Micros a, Micros b) {
 class Simulation {
  public:
   Simulation(const BootGraph& graph, const std::vector<Micros>& cost, int workers, Micros dispatch)
-      : graph_(graph), cost_(cost), workers_(workers), dispatch_(dispatch), state_(graph.Size(), State::kIdle),
-        ready_(graph.Size(), kNoTime), started_(graph.Size(), kNoTime), ended_(graph.Size(), kNoTime),
+      : graph_(graph),
+        cost_(cost),
+        workers_(workers),
+        dispatch_(dispatch),
+        state_(graph.Size(), State::kIdle),
+        ready_(graph.Size(), kNoTime),
+        started_(graph.Size(), kNoTime),
+        ended_(graph.Size(), kNoTime),
         worker_(graph.Size(), -1) {
     for (size_t i = 0; i < graph.Size(); ++i)
       if (!graph.Node(i).Ran()) state_[i] = State::kDone;
@@ -108,7 +114,8 @@ class Simulation {
       if (!unfinished) {
         state_[node] = State::kQueued;
         ready_[node] = now_;
-        queue_.emplace(graph_.Node(node).executionClass, -graph_.DependentDepth(node), sequence_++, node);
+        queue_.emplace(graph_.Node(node).executionClass, -graph_.DependentDepth(node), sequence_++,
+                       node);
       }
     }
   }
@@ -124,7 +131,8 @@ Micros MeasuredDispatchCost(const BootGraph& graph) {
   // Each worker's nodes in start order tell when the worker was idle.
   std::map<int, std::vector<size_t>> byWorker;
   for (size_t i = 0; i < graph.Size(); ++i)
-    if (graph.Node(i).Ran() && graph.Node(i).worker >= 0) byWorker[graph.Node(i).worker].push_back(i);
+    if (graph.Node(i).Ran() && graph.Node(i).worker >= 0)
+      byWorker[graph.Node(i).worker].push_back(i);
   Micros runStart = graph.RunStart();
   std::vector<Micros> lags;
   for (auto& [worker, nodes] : byWorker) {
@@ -154,14 +162,17 @@ ReplayResult Replay(const BootGraph& graph, const ReplayOptions& options) {
   for (size_t i = 0; i < graph.Size(); ++i) cost[i] = std::max<Micros>(graph.Node(i).Duration(), 0);
   for (const auto& [name, duration] : options.durations) {
     const RecordNode* plugin = record.FindPlugin(name);
-    if (plugin == nullptr) throw std::invalid_argument("no plugin \"" + name + "\" in " + record.path);
-    if (!plugin->Ran()) throw std::invalid_argument("plugin \"" + name + "\" did not run in " + record.path);
+    if (plugin == nullptr)
+      throw std::invalid_argument("no plugin \"" + name + "\" in " + record.path);
+    if (!plugin->Ran())
+      throw std::invalid_argument("plugin \"" + name + "\" did not run in " + record.path);
     if (duration < 0) throw std::invalid_argument("negative duration for \"" + name + "\"");
     cost[static_cast<size_t>(plugin - record.nodes.data())] = duration;
   }
   ReplayResult result;
   result.predicted = record;
-  result.dispatchCost = options.dispatchCost != kNoTime ? options.dispatchCost : MeasuredDispatchCost(graph);
+  result.dispatchCost =
+      options.dispatchCost != kNoTime ? options.dispatchCost : MeasuredDispatchCost(graph);
   Micros t0 = graph.RunStart();
   if (t0 == kNoTime) return result;
   Simulation sim(graph, cost, workers, result.dispatchCost);
@@ -184,7 +195,8 @@ ReplayResult Replay(const BootGraph& graph, const ReplayOptions& options) {
   }
   result.predicted.workers = workers;
   Micros oldEnd = graph.RunEnd();
-  if (record.end != kNoTime && newEnd != kNoTime) result.predicted.end = record.end + (newEnd - oldEnd);
+  if (record.end != kNoTime && newEnd != kNoTime)
+    result.predicted.end = record.end + (newEnd - oldEnd);
   return result;
 }
 

@@ -28,9 +28,9 @@ namespace bootcrank {
 namespace analyze {
 
 struct ReplayOptions {
-  int workers = 0;                         // 0: the record's worker count
+  int workers = 0;                          // 0: the record's worker count
   std::map<std::string, Micros> durations;  // plugin name -> run time
-  Micros dispatchCost = kNoTime;           // kNoTime: measured (MeasuredDispatchCost)
+  Micros dispatchCost = kNoTime;            // kNoTime: measured (MeasuredDispatchCost)
 };
 
 struct ReplayResult {

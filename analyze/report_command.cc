@@ -25,12 +25,17 @@ int RunReport(const Invocation& call) {
   }
   nlohmann::json blame = nlohmann::json::array();
   for (const RecordNode* p : BlameOrder(record))
-    blame.push_back({{"name", p->name}, {"kind", p->kind}, {"result", p->result},
+    blame.push_back({{"name", p->name},
+                     {"kind", p->kind},
+                     {"result", p->result},
                      {"duration", p->Ran() ? nlohmann::json(p->Duration()) : nlohmann::json()}});
   nlohmann::json out = {{"record", record.path}, {"blame", blame}};
-  if (record.HasGraph()) out["critical_chain"] = ChainJson(graph, ChainToEnd(graph));
-  else out["missing"] = record.Missing();
-  WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output, call.out);
+  if (record.HasGraph())
+    out["critical_chain"] = ChainJson(graph, ChainToEnd(graph));
+  else
+    out["missing"] = record.Missing();
+  WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output,
+              call.out);
   return kExitOk;
 }
 

@@ -34,7 +34,8 @@ std::string FormatDuration(Micros d) {
   const char* sign = d < 0 ? "-" : "";
   uint64_t a = d < 0 ? static_cast<uint64_t>(-(d + 1)) + 1 : static_cast<uint64_t>(d);
   if (a >= 1000000)
-    snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64 "s", sign, a / 1000000, a % 1000000 / 1000);
+    snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64 "s", sign, a / 1000000,
+             a % 1000000 / 1000);
   else if (a >= 1000)
     snprintf(text, sizeof text, "%s%" PRIu64 ".%" PRIu64 "ms", sign, a / 1000, a % 1000 / 100);
   else

@@ -16,7 +16,9 @@ int RunTrace(const Invocation& call) {
   for (const std::string& o : args.Values("--output")) outputs.push_back(o);
   BootGraph graph(record);
   NoteMissing(record, call.err);
-  WriteOutput(ChromeTrace(graph).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", outputs.empty() ? "" : outputs.back(), call.out);
+  WriteOutput(
+      ChromeTrace(graph).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+      outputs.empty() ? "" : outputs.back(), call.out);
   return kExitOk;
 }
 

@@ -54,7 +54,8 @@ Finding LoadFailureFinding(const LoadFailure& failure) {
     LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0, &finding.line, &finding.column);
     std::string what = e.what();
     size_t colon = what.find("syntax error");
-    finding.message = failure.reason + " (" + (colon != std::string::npos ? what.substr(colon) : what) + ")";
+    finding.message =
+        failure.reason + " (" + (colon != std::string::npos ? what.substr(colon) : what) + ")";
   }
   return finding;
 }
@@ -74,15 +75,17 @@ bool CheckDebugConfig(std::vector<Finding>* findings) {
     try {
       ReadDebugEntries(one, &malformed);
     } catch (const std::exception& e) {
-      findings->push_back({path, number, 0, "debug-conf",
-                           std::string("bad escape: ") + e.what() + "; the boot would stop discovery here"});
+      findings->push_back(
+          {path, number, 0, "debug-conf",
+           std::string("bad escape: ") + e.what() + "; the boot would stop discovery here"});
       fatal = true;
       continue;
     }
     if (!malformed.empty()) {
-      findings->push_back({path, number, 0, "debug-conf",
-                           "malformed entry (needs name:requires:provides:command, no ':' in the command): " +
-                               malformed.front().text});
+      findings->push_back(
+          {path, number, 0, "debug-conf",
+           "malformed entry (needs name:requires:provides:command, no ':' in the command): " +
+               malformed.front().text});
     }
   }
   return fatal;
@@ -159,9 +162,11 @@ void CheckCycles(const Graph& graph, const RunList& runList, std::vector<Finding
         auto* provider = dynamic_cast<Plugin*>(to);
         std::string text;
         if (plugin != nullptr && dynamic_cast<InitBarrier*>(to) != nullptr) {
-          text = Quoted(plugin->Name()) + " requires " + Quoted(to->Name()) + " (" + PlaceOf(*plugin) + ")";
+          text = Quoted(plugin->Name()) + " requires " + Quoted(to->Name()) + " (" +
+                 PlaceOf(*plugin) + ")";
         } else if (provider != nullptr && dynamic_cast<InitBarrier*>(node) != nullptr) {
-          text = Quoted(provider->Name()) + " provides " + Quoted(node->Name()) + " (" + PlaceOf(*provider) + ")";
+          text = Quoted(provider->Name()) + " provides " + Quoted(node->Name()) + " (" +
+                 PlaceOf(*provider) + ")";
         } else {
           text = Quoted(node->Name()) + " waits for " + Quoted(to->Name());
         }
@@ -188,25 +193,29 @@ void CheckCycles(const Graph& graph, const RunList& runList, std::vector<Finding
     if (report.length > report.nodes.size()) {
       message += "; ... and " + std::to_string(report.length - report.nodes.size()) + " more nodes";
     }
-    Finding finding{owner != nullptr ? owner->SourceFile() : std::string(), owner != nullptr ? owner->SourceLine() : 0,
-                    0, "cycle", message};
+    Finding finding{owner != nullptr ? owner->SourceFile() : std::string(),
+                    owner != nullptr ? owner->SourceLine() : 0, 0, "cycle", message};
     findings->push_back(finding);
   }
   if (total > listed) {
     std::string file = !findings->empty() ? findings->back().file : std::string();
-    findings->push_back({file, 0, 0, "cycle", "... and " + std::to_string(total - listed) + " more cycles"});
+    findings->push_back(
+        {file, 0, 0, "cycle", "... and " + std::to_string(total - listed) + " more cycles"});
   }
 }
 
 // The JSON plugins' commands: length, and a parse against the installed
 // CLI extensions' registry (nothing runs).
-void CheckCommands(const std::vector<Plugin*>& plugins, bool parse, std::vector<Finding>* findings) {
+void CheckCommands(const std::vector<Plugin*>& plugins, bool parse,
+                   std::vector<Finding>* findings) {
   std::unique_ptr<HvcliDispatcher> dispatcher;
   if (parse) {
     try {
       dispatcher = std::make_unique<HvcliDispatcher>();
     } catch (const std::exception& e) {
-      findings->push_back({"", 0, 0, "command", std::string("CLI extensions not loaded, commands not parsed: ") + e.what()});
+      findings->push_back(
+          {"", 0, 0, "command",
+           std::string("CLI extensions not loaded, commands not parsed: ") + e.what()});
     }
   }
   for (const Plugin* plugin : plugins) {
@@ -218,8 +227,9 @@ void CheckCommands(const std::vector<Plugin*>& plugins, bool parse, std::vector<
         std::string shown = command.size() > 60 ? command.substr(0, 57) + "..." : command;
         if (command.size() > cli::kMaxCommandLineBytes) {
           findings->push_back(At(*plugin, "command-length",
-                                 std::string(method) + " command of " + std::to_string(command.size()) +
-                                     " bytes, longer than the " + std::to_string(cli::kMaxCommandLineBytes) +
+                                 std::string(method) + " command of " +
+                                     std::to_string(command.size()) + " bytes, longer than the " +
+                                     std::to_string(cli::kMaxCommandLineBytes) +
                                      " the executor takes: " + Quoted(shown)));
           continue;
         }
@@ -230,11 +240,13 @@ void CheckCommands(const std::vector<Plugin*>& plugins, bool parse, std::vector<
         if (errors.empty()) {
           auto input = Toolbelt::AutoCli::CommandInput::New();
           input->SetCommandPath(parser.GetCommandPath());
-          for (const auto& parameter : parser.GetCommandParameters()) input->AddParameter(parameter.first, parameter.second);
+          for (const auto& parameter : parser.GetCommandParameters())
+            input->AddParameter(parameter.first, parameter.second);
           errors = dispatcher->CheckCommand(*input);
         }
         for (const std::string& error : errors) {
-          findings->push_back(At(*plugin, "command", std::string(method) + " command " + Quoted(shown) + ": " + error));
+          findings->push_back(At(*plugin, "command",
+                                 std::string(method) + " command " + Quoted(shown) + ": " + error));
         }
       }
     }
@@ -289,7 +301,8 @@ std::string NearestName(const std::string& name, const std::vector<std::string>&
   size_t bestDistance = limit + 1;
   for (const std::string& candidate : candidates) {
     // Lengths further apart than the limit cannot be close enough.
-    size_t gap = candidate.size() > name.size() ? candidate.size() - name.size() : name.size() - candidate.size();
+    size_t gap = candidate.size() > name.size() ? candidate.size() - name.size()
+                                                : name.size() - candidate.size();
     if (gap > limit) continue;
     size_t distance = BoundedEditDistance(name, candidate, bestDistance);
     if (distance < bestDistance || (distance == bestDistance && candidate < best)) {

@@ -48,7 +48,10 @@ int RunVerify(const Invocation& call) {
   if (args.Flag("--json")) {
     nlohmann::json array = nlohmann::json::array();
     for (const Finding& f : findings) {
-      array.push_back({{"file", f.file}, {"line", f.line}, {"column", f.column}, {"kind", f.kind},
+      array.push_back({{"file", f.file},
+                       {"line", f.line},
+                       {"column", f.column},
+                       {"kind", f.kind},
                        {"message", f.message}});
     }
     call.out << array.dump(2) << "\n";
@@ -57,11 +60,13 @@ int RunVerify(const Invocation& call) {
       call.out << Paint(Place(f), colour::kBold, call.colour) << ": "
                << Paint(f.kind, colour::kRed, call.colour) << ": " << f.message << "\n";
     }
-    std::string summary = findings.empty() ? "verify: no findings in " + options.pluginDirectory
-                                           : "verify: " + std::to_string(findings.size()) +
-                                                 (findings.size() == 1 ? " finding in " : " findings in ") +
-                                                 options.pluginDirectory;
-    call.out << Paint(summary, findings.empty() ? colour::kGreen : colour::kYellow, call.colour) << "\n";
+    std::string summary = findings.empty()
+                              ? "verify: no findings in " + options.pluginDirectory
+                              : "verify: " + std::to_string(findings.size()) +
+                                    (findings.size() == 1 ? " finding in " : " findings in ") +
+                                    options.pluginDirectory;
+    call.out << Paint(summary, findings.empty() ? colour::kGreen : colour::kYellow, call.colour)
+             << "\n";
   }
   return findings.empty() ? kExitOk : kExitFindings;
 }

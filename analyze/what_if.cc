@@ -42,7 +42,8 @@ int RunWhatIf(const Invocation& call) {
   }
   for (const std::string& d : args.Values("--duration")) {
     size_t eq = d.rfind('=');
-    if (eq == std::string::npos || eq == 0) throw UsageError("--duration: give PLUGIN=MS, not '" + d + "'");
+    if (eq == std::string::npos || eq == 0)
+      throw UsageError("--duration: give PLUGIN=MS, not '" + d + "'");
     std::string ms = d.substr(eq + 1);
     char* stop = nullptr;
     double value = strtod(ms.c_str(), &stop);
@@ -58,7 +59,8 @@ int RunWhatIf(const Invocation& call) {
   }
   BootRecord record = LoadRecord(args.Positional().empty() ? "" : args.Positional()[0]);
   RequireGraph(record, "what-if");
-  if (record.mode == "daemon-stop") throw RecordError(record.path + ": what-if replays start runs, not a daemon stop run");
+  if (record.mode == "daemon-stop")
+    throw RecordError(record.path + ": what-if replays start runs, not a daemon stop run");
   BootGraph graph(record);
   if (graph.RunStart() == kNoTime) throw RecordError(record.path + ": nothing ran in this boot");
   ReplayResult replay, changed;
@@ -79,28 +81,39 @@ int RunWhatIf(const Invocation& call) {
   if (args.Flag("--json")) {
     nlohmann::json durations = nlohmann::json::object();
     for (const auto& [name, us] : whatIf.durations) durations[name] = us;
-    auto end = [&](const BootRecord& r) { return r.end == kNoTime ? nlohmann::json() : nlohmann::json(r.end - origin); };
+    auto end = [&](const BootRecord& r) {
+      return r.end == kNoTime ? nlohmann::json() : nlohmann::json(r.end - origin);
+    };
     nlohmann::json out = {
         {"record", record.path},
         {"dispatch_cost", replay.dispatchCost},
         {"measured", {{"workers", record.WorkerCount()}, {"span", measured}, {"end", end(record)}}},
         {"replay", {{"span", replayed}, {"end", end(replay.predicted)}, {"deviation", deviation}}},
         {"what_if",
-         {{"workers", workers}, {"durations", durations}, {"span", predicted}, {"end", end(changed.predicted)},
-          {"change", change}, {"critical_chain", ChainJson(changedGraph, chain)}}}};
+         {{"workers", workers},
+          {"durations", durations},
+          {"span", predicted},
+          {"end", end(changed.predicted)},
+          {"change", change},
+          {"critical_chain", ChainJson(changedGraph, chain)}}}};
     if (!changed.neverReady.empty()) out["what_if"]["never_ready"] = changed.neverReady;
     call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return kExitOk;
   }
-  call.out << "Measured: " << FormatDuration(measured) << " from the first ready node to the last end, "
-           << Workers(record.WorkerCount());
-  if (record.end != kNoTime) call.out << "; the boot ended at " << FormatOffset(record.end - origin);
-  call.out << ".\nReplay of that configuration: " << FormatDuration(replayed) << " (" << Percent(deviation)
-           << "), with a dispatch cost of " << FormatDuration(replay.dispatchCost) << " per node.\n";
+  call.out << "Measured: " << FormatDuration(measured)
+           << " from the first ready node to the last end, " << Workers(record.WorkerCount());
+  if (record.end != kNoTime)
+    call.out << "; the boot ended at " << FormatOffset(record.end - origin);
+  call.out << ".\nReplay of that configuration: " << FormatDuration(replayed) << " ("
+           << Percent(deviation) << "), with a dispatch cost of "
+           << FormatDuration(replay.dispatchCost) << " per node.\n";
   call.out << "What if " << Workers(workers);
-  for (const auto& [name, us] : whatIf.durations) call.out << ", " << name << " " << FormatDuration(us);
-  call.out << ": " << FormatDuration(predicted) << " (" << Percent(change) << " against the measured run)";
-  if (changed.predicted.end != kNoTime) call.out << "; the boot would end at " << FormatOffset(changed.predicted.end - origin);
+  for (const auto& [name, us] : whatIf.durations)
+    call.out << ", " << name << " " << FormatDuration(us);
+  call.out << ": " << FormatDuration(predicted) << " (" << Percent(change)
+           << " against the measured run)";
+  if (changed.predicted.end != kNoTime)
+    call.out << "; the boot would end at " << FormatOffset(changed.predicted.end - origin);
   call.out << ".\n";
   if (!changed.neverReady.empty()) {
     call.out << "Never ready (the record's edges close a cycle):";

@@ -81,7 +81,8 @@ std::vector<DebugEntry> ReadDebugEntries(std::istream& in) {
   return ParseDebugEntries(in, nullptr);
 }
 
-std::vector<DebugEntry> ReadDebugEntries(std::istream& in, std::vector<MalformedDebugLine>* malformed) {
+std::vector<DebugEntry> ReadDebugEntries(std::istream& in,
+                                         std::vector<MalformedDebugLine>* malformed) {
   return ParseDebugEntries(in, malformed);
 }
 

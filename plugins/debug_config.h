@@ -48,7 +48,8 @@ struct MalformedDebugLine {
 };
 
 // ReadDebugEntries(in), also appending each malformed line to `malformed`.
-std::vector<DebugEntry> ReadDebugEntries(std::istream& in, std::vector<MalformedDebugLine>* malformed);
+std::vector<DebugEntry> ReadDebugEntries(std::istream& in,
+                                         std::vector<MalformedDebugLine>* malformed);
 
 // The debug injection file read once and kept, for a reader that consults it
 // many times while it does not change (discovery reads it for every file).
