@@ -25,6 +25,7 @@ check "packaged files" "$(sort <<'EOF2'
 /usr/include/bootcrank/hvcli_extension.h
 /usr/include/bootcrank/native_plugin.h
 /usr/lib/quarro/bootcrank/boot
+/usr/lib/quarro/bootcrank/hvcliExecutor
 /usr/lib/quarro/bootcrank/initScriptLister
 /usr/lib/quarro/bootcrank/nativeExecutor
 /usr/lib/quarro/hvcli/hvcli_core.so
