@@ -63,6 +63,13 @@ std::vector<std::string> Arguments::Values(const std::string& name) const {
   return values;
 }
 
+std::string Arguments::OutputPath() const {
+  std::string path;
+  for (const auto& g : given_)
+    if (g.first == "-o" || g.first == "--output") path = g.second;
+  return path;
+}
+
 void Arguments::ExpectPositional(size_t min, size_t max) const {
   if (positional_.size() < min) throw UsageError("missing argument");
   if (positional_.size() > max) throw UsageError("unexpected argument '" + positional_[max] + "'");

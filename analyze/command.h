@@ -73,6 +73,8 @@ class Arguments {
   bool Flag(const std::string& name) const;
   // Every value given to `name` (without its "="), in order.
   std::vector<std::string> Values(const std::string& name) const;
+  // The output file of -o or --output, whichever came last; "" for none.
+  std::string OutputPath() const;
   const std::vector<std::string>& Positional() const { return positional_; }
   // Throws UsageError unless there are between `min` and `max` positionals.
   void ExpectPositional(size_t min, size_t max) const;

@@ -14,9 +14,7 @@ int RunReport(const Invocation& call) {
   Arguments args(call.args, {"--json", "-o=", "--output="});
   args.ExpectPositional(0, 1);
   BootRecord record = LoadRecord(args.Positional().empty() ? "" : args.Positional()[0]);
-  std::vector<std::string> outputs = args.Values("-o");
-  for (const std::string& o : args.Values("--output")) outputs.push_back(o);
-  std::string output = outputs.empty() ? "" : outputs.back();
+  std::string output = args.OutputPath();
   BootGraph graph(record);
   NoteMissing(record, call.err);
   if (!args.Flag("--json")) {

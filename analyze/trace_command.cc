@@ -12,13 +12,11 @@ int RunTrace(const Invocation& call) {
   Arguments args(call.args, {"--json", "-o=", "--output="});
   args.ExpectPositional(0, 1);
   BootRecord record = LoadRecord(args.Positional().empty() ? "" : args.Positional()[0]);
-  std::vector<std::string> outputs = args.Values("-o");
-  for (const std::string& o : args.Values("--output")) outputs.push_back(o);
   BootGraph graph(record);
   NoteMissing(record, call.err);
   WriteOutput(
       ChromeTrace(graph).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
-      outputs.empty() ? "" : outputs.back(), call.out);
+      args.OutputPath(), call.out);
   return kExitOk;
 }
 
