@@ -133,18 +133,29 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 
-// Whether `pid` is a process that has not ended (not a zombie).
-static bool ProcessRuns(pid_t pid) {
+bool ReadProcessStatus(pid_t pid, char* state, pid_t* parent) {
   char path[64];
   snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
   FILE* file = fopen(path, "re");
   if (file == nullptr) return false;
-  char line[512];
+  char line[1024];
   size_t size = fread(line, 1, sizeof line - 1, file);
   fclose(file);
   line[size] = '\0';
+  // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so
+  // the fields are read from the last ')'.
   const char* close = strrchr(line, ')');
-  return close != nullptr && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
+  int parentId = 0;
+  if (close == nullptr || sscanf(close + 1, " %c %d", state, &parentId) != 2) return false;
+  *parent = parentId;
+  return true;
+}
+
+// Whether `pid` is a process that has not ended (not a zombie).
+static bool ProcessRuns(pid_t pid) {
+  char state = 0;
+  pid_t parent = 0;
+  return ReadProcessStatus(pid, &state, &parent) && state != 'Z' && state != 'X';
 }
 
 pid_t ParseProcessId(const std::string& text) {

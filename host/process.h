@@ -48,6 +48,10 @@ void SleepMilliseconds(long milliseconds);
 // The host's uptime in whole seconds (0 when it cannot be read).
 long UptimeSeconds();
 
+// The state letter and the parent of process `pid`, from /proc/<pid>/stat.
+// False when the process is gone or its line cannot be read.
+bool ReadProcessStatus(pid_t pid, char* state, pid_t* parent);
+
 // Writes this process's pid in decimal, with a newline, to `fd` and closes
 // it: how a detached program tells the one that started it who it is.
 void ReportProcessId(int fd);

@@ -27,18 +27,9 @@ pid_t RecordedHolder(const std::string& path) {
 
 // The parent of `pid` from /proc, or 0.
 pid_t ParentOf(pid_t pid) {
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-  std::string text;
-  if (ReadFile(path, 4096, &text) != ReadResult::kComplete) return 0;
-  size_t close = text.rfind(')');
-  int parent = 0;
   char state = 0;
-  if (close == std::string::npos ||
-      sscanf(text.c_str() + close + 1, " %c %d", &state, &parent) != 2) {
-    return 0;
-  }
-  return parent;
+  pid_t parent = 0;
+  return ReadProcessStatus(pid, &state, &parent) ? parent : 0;
 }
 
 bool IsAncestor(pid_t candidate) {

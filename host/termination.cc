@@ -16,6 +16,8 @@
 #include <set>
 #include <vector>
 
+#include "host/process.h"
+
 namespace bootcrank {
 namespace host {
 
@@ -45,22 +47,11 @@ std::multimap<pid_t, pid_t> ChildrenByParent() {
     char* end = nullptr;
     long pid = strtol(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    FILE* stat = fopen(path, "re");
-    if (stat == nullptr) continue;
-    // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so
-    // parse from the last ')'.
-    char line[1024];
-    size_t size = fread(line, 1, sizeof line - 1, stat);
-    fclose(stat);
-    line[size] = '\0';
-    char* close = strrchr(line, ')');
     char state = 0;
-    long parent = 0;
-    if (close == nullptr || sscanf(close + 1, " %c %ld", &state, &parent) != 2) continue;
+    pid_t parent = 0;
+    if (!ReadProcessStatus(static_cast<pid_t>(pid), &state, &parent)) continue;
     if (state == 'Z' || state == 'X') continue;
-    children.emplace(static_cast<pid_t>(parent), static_cast<pid_t>(pid));
+    children.emplace(parent, static_cast<pid_t>(pid));
   }
   closedir(proc);
   return children;
