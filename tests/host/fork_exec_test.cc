@@ -7,12 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "support/temp_root.h"
 
-namespace bootcrank {
-namespace host {
+namespace bootcrank::host {
 namespace {
 
 const int kRoot = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -20,8 +20,8 @@ const int kNull = open("/dev/null", O_RDWR | O_CLOEXEC);
 
 // Starts argv[0] with `envp`, working directory `dir` and the descriptors
 // `fds`; ForkExec's result. The child's pid lands in `pid`.
-int Start(std::vector<std::string> argv, std::vector<std::string> envp, int dir, std::vector<int32_t> fds,
-          int32_t* pid) {
+int Start(std::vector<std::string> argv, std::vector<std::string> envp, int dir,
+          std::vector<int32_t> fds, int32_t* pid) {
   std::vector<char*> args, env;
   for (std::string& word : argv) args.push_back(&word[0]);
   for (std::string& word : envp) env.push_back(&word[0]);
@@ -31,44 +31,26 @@ int Start(std::vector<std::string> argv, std::vector<std::string> envp, int dir,
   return ForkExec(args[0], args.data(), env.data(), dir, fds.data(), &options);
 }
 
-std::string ReadAndClose(int fd) {
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fd);
-  return text;
+// What the child wrote on its descriptor 1 (a file in place of `fds[1]`), or
+// "failed" unless it exited with status 0.
+std::string Output(std::vector<std::string> argv, std::vector<std::string> envp, int dir,
+                   std::vector<int32_t> fds) {
+  testing::TempRoot scratch;
+  fds[1] = open(scratch.Path("/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int32_t pid = -1, status = -1;
+  if (Start(argv, envp, dir, fds, &pid) == 0) waitpid(pid, &status, 0);
+  close(fds[1]);
+  return status == 0 ? scratch.Read("/out") : "failed";
 }
 
-int Wait(pid_t pid) {
-  int status = -1;
-  waitpid(pid, &status, 0);
-  return status;
-}
-
+// kRoot and kNull are handed over crossed, each to the other's number.
 TEST(ForkExecTest, SourceDescriptorsAmongTheTargetNumbersAreNotClobbered) {
-  // A helper hands its 0 and 1 over crossed: its 1 becomes the child's
-  // standard input and its 0 the child's standard output.
-  int in[2], out[2];
-  ASSERT_EQ(0, pipe2(in, O_CLOEXEC));
-  ASSERT_EQ(0, pipe2(out, O_CLOEXEC));
-  pid_t helper = fork();
-  ASSERT_GE(helper, 0);
-  if (helper == 0) {
-    dup2(out[1], STDIN_FILENO);
-    dup2(in[0], STDOUT_FILENO);
-    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);  // or cat never sees the end
-    int32_t pid = -1;
-    if (Start({"/bin/cat"}, {}, kRoot, {STDOUT_FILENO, STDIN_FILENO, STDERR_FILENO}, &pid) != 0) _exit(100);
-    close(STDIN_FILENO);
-    close(STDOUT_FILENO);
-    _exit(Wait(pid) == 0 ? 0 : 101);
-  }
-  close(in[0]);
-  close(out[1]);
-  ASSERT_EQ(5, write(in[1], "swap\n", 5));
-  close(in[1]);
-  EXPECT_EQ("swap\n", ReadAndClose(out[0]));
-  EXPECT_EQ(0, Wait(helper));
+  ASSERT_GT(std::min(kRoot, kNull), 2);
+  std::vector<int32_t> fds(std::max(kRoot, kNull) + 1, kNull);
+  fds[kNull] = kRoot;
+  std::string fd = " /proc/$$/fd/", command = "/bin/readlink" + fd + std::to_string(kRoot) + fd;
+  EXPECT_EQ("/dev/null\n/\n",
+            Output({"/bin/sh", "-c", command + std::to_string(kNull)}, {}, kRoot, fds));
 }
 
 // A failed exec is the call's result, and the failed child is reaped too.
@@ -77,17 +59,9 @@ TEST(ForkExecTest, DirectoryEnvironmentAndExecFailure) {
   char resolved[PATH_MAX];
   ASSERT_TRUE(realpath(scratch.root.c_str(), resolved));
   int dir = open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  auto output = [dir](std::vector<std::string> argv, std::vector<std::string> envp) {
-    int out[2];
-    int32_t pid = -1;
-    EXPECT_EQ(0, pipe2(out, O_CLOEXEC));
-    EXPECT_EQ(0, Start(argv, envp, dir, {kNull, out[1], kNull}, &pid));
-    close(out[1]);
-    std::string text = ReadAndClose(out[0]);
-    return Wait(pid) == 0 ? text : "failed: " + text;
-  };
-  EXPECT_EQ(std::string(resolved) + "\n", output({"/bin/pwd"}, {}));
-  EXPECT_EQ("A=1\nB=two words\n", output({"/usr/bin/env"}, {"A=1", "B=two words"}));
+  EXPECT_EQ(std::string(resolved) + "\n", Output({"/bin/pwd"}, {}, dir, {kNull, -1, kNull}));
+  EXPECT_EQ("A=1\nB=two words\n",
+            Output({"/usr/bin/env"}, {"A=1", "B=two words"}, dir, {kNull, -1, kNull}));
   close(dir);
   int32_t pid = -1;
   EXPECT_EQ(ENOENT, Start({"/nonexistent/program"}, {}, kRoot, {kNull, kNull, kNull}, &pid));
@@ -97,5 +71,4 @@ TEST(ForkExecTest, DirectoryEnvironmentAndExecFailure) {
 }
 
 }  // namespace
-}  // namespace host
-}  // namespace bootcrank
+}  // namespace bootcrank::host
