@@ -12,13 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
   try {
     for (const bootcrank::DebugEntry& e : bootcrank::ReadDebugEntries(in)) {
-      // Fields never hold the colon that separates them, and are non-empty.
-      if (e.name.empty() || e.command.empty()) __builtin_trap();
-      if (e.name.find(':') != std::string::npos ||
+      // Every field is there, and none holds the colon that separates them.
+      if (e.name.empty() || e.command.empty() || e.requiredBarriers.empty() ||
+          e.providedBarriers.empty() || e.name.find(':') != std::string::npos ||
           e.command.find(':') != std::string::npos) {
         __builtin_trap();
       }
-      if (e.requiredBarriers.empty() || e.providedBarriers.empty()) __builtin_trap();
     }
   } catch (const boost::escaped_list_error&) {
   }

@@ -2,7 +2,6 @@
 // every non-blank line becomes either an entry or a malformed line, entries
 // come out in stable ascending priority order, and no path is empty or holds
 // white space.
-
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -18,14 +17,11 @@ static void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::istringstream in(text);
+  std::istringstream in(text), lines(text);
   bootcrank::InitScriptListing listing = bootcrank::ParseInitScriptListing(in);
-
   // Recount the lines independently: each one yields exactly one outcome.
   size_t contentLines = 0, entryLines = 0;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     bootcrank::InitScriptEntry entry;
     if (bootcrank::ParseInitScriptLine(line, &entry)) {
       ++entryLines;

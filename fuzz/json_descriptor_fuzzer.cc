@@ -10,11 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   try {
-    bootcrank::JSONDescriptor d =
-        bootcrank::ParseJSONDescriptor(text, "/fuzz/descriptor.json");
+    bootcrank::JSONDescriptor d = bootcrank::ParseJSONDescriptor(text, "/fuzz/descriptor.json");
     if (d.apiVersion < 1 || d.apiVersion > 4) __builtin_trap();
-    if (d.apiVersion < 3 && (d.runOnce || !d.pluginVersion.empty() ||
-                             !d.requiredFlags.empty() || !d.disablingFlags.empty())) {
+    if (d.apiVersion < 3 && (d.runOnce || !d.pluginVersion.empty() || !d.requiredFlags.empty() ||
+                             !d.disablingFlags.empty())) {
       __builtin_trap();
     }
     if (d.apiVersion < 2 && !d.hostProfileCommands.empty()) __builtin_trap();

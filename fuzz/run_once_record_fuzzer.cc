@@ -14,19 +14,8 @@
 
 #include "runcontrol/run_once_record.h"
 
-namespace {
-
 // White space as the C locale classifies it (a NUL byte is not).
-bool IsSpace(char c) { return std::memchr(" \t\n\r\v\f", c, 6) != nullptr; }
-
-void CheckKeys(const std::set<std::string>& keys) {
-  for (const std::string& key : keys) {
-    if (key.empty() || key.find(',') != std::string::npos) abort();
-    if (IsSpace(key.front()) || IsSpace(key.back())) abort();
-  }
-}
-
-}  // namespace
+static bool IsSpace(char c) { return std::memchr(" \t\n\r\v\f", c, 6) != nullptr; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace io = boost::iostreams;
@@ -38,7 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::istream* in : {static_cast<std::istream*>(&text), static_cast<std::istream*>(&gzip)}) {
     std::set<std::string> keys;
     bootcrank::ReadRunOnceRecord(*in, keys);
-    CheckKeys(keys);
+    for (const std::string& key : keys) {
+      if (key.empty() || key.find(',') != std::string::npos || IsSpace(key.front()) ||
+          IsSpace(key.back())) {
+        abort();
+      }
+    }
   }
   return 0;
 }
