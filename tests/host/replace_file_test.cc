@@ -1,7 +1,5 @@
 // FileReplacement on real files: each kind of thing found at the destination,
 // before Begin or planted before the rename, and a killed run's temporaries.
-// Links and a FIFO at fixed outputs are refused end to end (HostileHost.*,
-// FaultInjection.OneBootRunSurvivesEveryFaultAndReportsEach).
 #include "host/replace_file.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,6 @@
 // The spawn path with real children: the shell runner against system(3) and
-// the shell's output. Helper programs' arguments and environment, and that an
-// exec failure stays out of the run's output, are checked end to end
-// (InitModeE2E.DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded,
-// NativeTablesEndToEnd.*), and so is the signal state children get
-// (HostileHost.ChildrenStartWithDefaultSignalDispositionsAndAnEmptyMask).
+// the shell's output. Helper programs, and the signal state children get, are
+// checked end to end (HostileHost.ChildrenStartWithDefaultSignalDispositionsAndAnEmptyMask).
 #include "host/spawn.h"
 
 #include <fcntl.h>

@@ -1,7 +1,5 @@
-// The executor's socket helpers with real sockets. A listener of another user
-// is refused end to end (HostileHost.ControlSocketServedByAnotherUserGetsNoCommand),
-// and junk at the socket path is cleared there too
-// (HostileHost.JunkAtTheControlSocketPathIsClearedAtTheFirstStart).
+// The executor's socket helpers with real sockets. A listener of another user,
+// and junk at the socket path, are met end to end (HostileHost.*).
 #include "host/unix_socket.h"
 
 #include <gtest/gtest.h>
