@@ -59,20 +59,18 @@ TEST(FileReplacement, EachKindOfDestination) {
   auto fifo = [&] { ASSERT_EQ(0, mkfifo(path.c_str(), 0644)); };
   auto directory = [&] { ASSERT_EQ(0, mkdir(path.c_str(), 0755)); };
   auto device = [&] { ASSERT_EQ(0, mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3))); };
+  const Destination kFile = Destination::kFixedFile, kPath = Destination::kFixedPath,
+                    kUser = Destination::kNamedByUser;
   const std::vector<Case> cases{
-      {"missing", nothing, false, Destination::kFixedFile, 0, fs::regular_file, "new\n", 0640},
-      {"regular kept private", regular(0600), false, Destination::kFixedPath, 0, fs::regular_file,
-       "new\n", 0600},
-      {"fifo replaced", fifo, false, Destination::kFixedPath, 0, fs::regular_file, "new\n", 0640},
-      {"directory", directory, false, Destination::kFixedFile, EISDIR, fs::directory_file, nullptr,
-       -1},
-      // Its target is neither written nor given the new file's mode.
-      {"link planted before the rename", link, true, Destination::kFixedPath, ELOOP,
-       fs::symlink_file, "target\n", 0600},
-      {"user's link", link, false, Destination::kNamedByUser, 0, fs::symlink_file, "new\n", 0600},
-      {"user's regular", regular(0604), false, Destination::kNamedByUser, 0, fs::regular_file,
-       "new\n", 0604},
-      {"user's device", device, false, Destination::kNamedByUser, 0, fs::character_file, "", -1},
+      {"missing", nothing, false, kFile, 0, fs::regular_file, "new\n", 0640},
+      {"regular kept private", regular(0600), false, kPath, 0, fs::regular_file, "new\n", 0600},
+      {"fifo replaced", fifo, false, kPath, 0, fs::regular_file, "new\n", 0640},
+      {"directory", directory, false, kFile, EISDIR, fs::directory_file, nullptr, -1},
+      // Planted before the rename: its target is neither written nor given the new mode.
+      {"link planted late", link, true, kPath, ELOOP, fs::symlink_file, "target\n", 0600},
+      {"user's link", link, false, kUser, 0, fs::symlink_file, "new\n", 0600},
+      {"user's regular", regular(0604), false, kUser, 0, fs::regular_file, "new\n", 0604},
+      {"user's device", device, false, kUser, 0, fs::character_file, "", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
