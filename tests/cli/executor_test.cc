@@ -1,6 +1,5 @@
 // The executor process over its real socket, with its dispatcher, the core and
 // probe extensions. Teardown checks, by pid, that no executor outlives the test.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,9 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "cli/client/hvcli_executor.h"
+#include "host/process.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"
@@ -23,16 +22,12 @@ namespace {
 // Gone once no thread of it runs: the main thread turns zombie first, and the
 // descriptors shared with the others (the listening socket) close with the last.
 bool ProcessAlive(pid_t pid) {
-  std::string stat;
-  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
-  if (pid <= 1 || stat.empty()) return false;
-  if (stat.find(") Z ") == std::string::npos) return true;
-  DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-  if (tasks == nullptr) return false;
-  int threads = 0;
-  while (struct dirent* entry = readdir(tasks)) threads += entry->d_name[0] != '.';
-  closedir(tasks);
-  return threads > 1;
+  char state;
+  pid_t parent;
+  if (pid <= 1 || !host::ReadProcessStatus(pid, &state, &parent)) return false;
+  boost::system::error_code gone;
+  boost::filesystem::directory_iterator task("/proc/" + std::to_string(pid) + "/task", gone), end;
+  return state != 'Z' || (!gone && std::distance(task, end) > 1);
 }
 
 bool AwaitExit(pid_t pid) {
@@ -57,12 +52,12 @@ class ExecutorTest : public ::testing::Test {
 
   void SetUp() override {
     setenv("HVCLI_PROBE_LOG", root_.Path("/probe.log").c_str(), 1);
-    ASSERT_EQ(0, Shell("cd " + root_.root + " && mkdir -p var/log ." + kDirs[2] + " ." + kDirs[3]));
-    Install("hvcli_core.so", kDirs[0]);
-    Install("hvcli_probe.so", kDirs[0]);
-    ASSERT_EQ(0, Shell("mkdir -p " + root_.Path("/usr/lib/quarro/bootcrank") +
-                       " && cp " BOOTCRANK_BINARY_DIR "/hvcliExecutor " +
-                       root_.Path("/usr/lib/quarro/bootcrank/")));
+    const std::string built = BOOTCRANK_BINARY_DIR "/cli/extension/hvcli_";
+    ASSERT_EQ(
+        0, Shell("cd " + root_.root + " && mkdir -p var/log usr/lib/quarro/bootcrank ." + kDirs[2] +
+                 " ." + kDirs[3] +
+                 " && cp " BOOTCRANK_BINARY_DIR "/hvcliExecutor usr/lib/quarro/bootcrank && cp " +
+                 built + "core.so " + built + "probe.so ." + kDirs[0]));
   }
 
   void TearDown() override {

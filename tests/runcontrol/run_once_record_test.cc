@@ -34,7 +34,9 @@ TEST(RunOnceRecord, WritesOneGzipLineInSetOrderAndReadsLeniently) {
   // Reading skips what it cannot use.
   enum Form { kPlain, kGzip, kBadCheckSum };
   for (const auto& [text, form, keys] : std::vector<std::tuple<std::string, Form, Keys>>{
-           {"bootcrank.run-once= a1.0 ,,\tb2\r\n,  ,\vc3\f,last", kGzip, {"a1.0", "b2", "c3", "last"}},
+           {"bootcrank.run-once= a1.0 ,,\tb2\r\n,  ,\vc3\f,last",
+            kGzip,
+            {"a1.0", "b2", "c3", "last"}},
            {"bootcrank.run-twice=a,b,\n", kGzip, {}},
            {"bootcrank.run", kGzip, {}},
            {"bootcrank.run-once=a,b,\n", kPlain, {}},
