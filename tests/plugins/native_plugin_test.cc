@@ -138,10 +138,10 @@ TEST_F(NativePluginTest, LoadFailures) {
 }
 
 // Start's status comes from the file "status": a negative one is a signal.
-TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
+// The apply slot runs end to end (PluginKindsEndToEnd, in invoke mode).
+TEST_F(NativePluginTest, StartExitStatusAndSignal) {
   NativePlugin* p = nullptr;
   ASSERT_EQ("", Load(&p, "status", R"(
-    static int Apply(void) { return fopen(ROOT "/applied", "w") == NULL; }
     static int Start(void) {
       int n = 99;
       FILE *f = fopen(ROOT "/status", "r");
@@ -149,11 +149,8 @@ TEST_F(NativePluginTest, Version2HostProfileSlotAndExitStatus) {
       return n;
     }
     const struct bootcrank_metadata metadata = {2, NULL, NULL};
-    const struct bootcrank_operations operations = {Start, Apply};
+    const struct bootcrank_operations operations = {Start, NULL};
   )"));
-  EXPECT_TRUE(p->UsesHostProfile());
-  p->ApplyHostProfile();
-  EXPECT_TRUE(boost::filesystem::exists(root_.Path("applied")));
   for (const auto& [status, result] : std::vector<std::pair<std::string, std::string>>{
            {"0", ""},
            {"2", "status->start() failed: exited with code 2"},
