@@ -50,7 +50,7 @@ TEST(DebugConfigTest, BarrierListsSplitWithQuotesAndEscapes) {
   for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
            {"ok:a:b:true\nbad:a\\qb:c:true\n", "unknown escape sequence"},
            {"ok:a:b:true\nbad:a:b\\:true\n", "cannot end with escape"}}) {
-    EXPECT_EQ(testing::Thrown<std::runtime_error>([&] { Read(text); }), error) << text;
+    EXPECT_EQ(testing::Thrown<std::runtime_error>([&, line = text] { Read(line); }), error) << text;
   }
 }
 

@@ -39,8 +39,8 @@ TEST(Afstream, FailuresNameTheCauseAndAFailedWriteIsNotPutInPlace) {
                                                         {"fifo.log", ""},
                                                         {"directory.log", std::strerror(EISDIR)}}) {
     afstream out;
-    std::string failure =
-        Thrown<std::runtime_error>([&] { out.reopen(dir.Path(name).c_str(), std::ios_base::out); });
+    std::string failure = Thrown<std::runtime_error>(
+        [&, path = dir.Path(name)] { out.reopen(path.c_str(), std::ios_base::out); });
     EXPECT_EQ(0u, failure.rfind(cannot + reason, 0)) << name << ": " << failure;
   }
   // A file size limit makes the flush fail part-way (EFBIG once SIGXFSZ is ignored).
