@@ -1,6 +1,5 @@
 // The executor process over its real socket, with its dispatcher, the core and
 // probe extensions. Teardown checks, by pid, that no executor outlives the test.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,9 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "cli/client/hvcli_executor.h"
+#include "host/process.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/temp_root.h"
@@ -23,16 +22,12 @@ namespace {
 // Gone once no thread of it runs: the main thread turns zombie first, and the
 // descriptors shared with the others (the listening socket) close with the last.
 bool ProcessAlive(pid_t pid) {
-  std::string stat;
-  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
-  if (pid <= 1 || stat.empty()) return false;
-  if (stat.find(") Z ") == std::string::npos) return true;
-  DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-  if (tasks == nullptr) return false;
-  int threads = 0;
-  while (struct dirent* entry = readdir(tasks)) threads += entry->d_name[0] != '.';
-  closedir(tasks);
-  return threads > 1;
+  char state;
+  pid_t parent;
+  if (pid <= 1 || !host::ReadProcessStatus(pid, &state, &parent)) return false;
+  boost::system::error_code gone;
+  boost::filesystem::directory_iterator task("/proc/" + std::to_string(pid) + "/task", gone), end;
+  return state != 'Z' || (!gone && std::distance(task, end) > 1);
 }
 
 bool AwaitExit(pid_t pid) {
@@ -44,32 +39,38 @@ std::string ExecuteError(const std::string& line) {  // "" on success
   return Thrown([&] { HvcliExecutor::Instance().Execute(line); });
 }
 
-std::string Status(int32_t status) { return std::string(reinterpret_cast<const char*>(&status), 4); }
+std::string Status(int32_t status) {
+  return std::string(reinterpret_cast<const char*>(&status), 4);
+}
 
 class ExecutorTest : public ::testing::Test {
  protected:
   // The extension directories in registration order.
-  inline static const std::vector<std::string> kDirs{"/usr/lib/quarro/hvcli", "/usr/lib/quarro/hvcli/int",
-                                                     "/usr/lib/quarro/hvcli/int/ext", "/usr/lib/quarro/hvcli/ext"};
+  inline static const std::vector<std::string> kDirs{
+      "/usr/lib/quarro/hvcli", "/usr/lib/quarro/hvcli/int", "/usr/lib/quarro/hvcli/int/ext",
+      "/usr/lib/quarro/hvcli/ext"};
 
   void SetUp() override {
     setenv("HVCLI_PROBE_LOG", root_.Path("/probe.log").c_str(), 1);
-    ASSERT_EQ(0, Shell("cd " + root_.root + " && mkdir -p var/log ." + kDirs[2] + " ." + kDirs[3]));
-    Install("hvcli_core.so", kDirs[0]);
-    Install("hvcli_probe.so", kDirs[0]);
-    ASSERT_EQ(0, Shell("mkdir -p " + root_.Path("/usr/lib/quarro/bootcrank") + " && cp " BOOTCRANK_BINARY_DIR
-                       "/hvcliExecutor " + root_.Path("/usr/lib/quarro/bootcrank/")));
+    const std::string built = BOOTCRANK_BINARY_DIR "/cli/extension/hvcli_";
+    ASSERT_EQ(
+        0, Shell("cd " + root_.root + " && mkdir -p var/log usr/lib/quarro/bootcrank ." + kDirs[2] +
+                 " ." + kDirs[3] +
+                 " && cp " BOOTCRANK_BINARY_DIR "/hvcliExecutor usr/lib/quarro/bootcrank && cp " +
+                 built + "core.so " + built + "probe.so ." + kDirs[0]));
   }
 
   void TearDown() override {
     EXPECT_NO_THROW(HvcliExecutor::Instance().Stop());
     for (pid_t pid : ExecutorPids()) {
-      if (!AwaitExit(pid) && kill(pid, SIGKILL) == 0) ADD_FAILURE() << "executor " << pid << " outlived its stop";
+      if (!AwaitExit(pid) && kill(pid, SIGKILL) == 0)
+        ADD_FAILURE() << "executor " << pid << " outlived its stop";
     }
   }
 
   void Install(const std::string& module, const std::string& dir) {
-    ASSERT_EQ(0, Shell("cp " BOOTCRANK_BINARY_DIR "/cli/extension/" + module + " " + root_.Path(dir)));
+    ASSERT_EQ(0,
+              Shell("cp " BOOTCRANK_BINARY_DIR "/cli/extension/" + module + " " + root_.Path(dir)));
   }
   std::string ExecutorLog() const { return root_.Read("/var/log/bootcrank-hvcli-stdout.log"); }
 
@@ -110,7 +111,8 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ(Status(1), RawRequest("probe fail --first=a --second=b"));
   EXPECT_EQ(Status(0), RawRequest(""));       // an empty command line
   EXPECT_EQ(Status(1), RawRequest(" stop"));  // not a stop request: an unknown command
-  EXPECT_EQ("Executor failed executing hvcli command: no such command", ExecuteError("no such command"));
+  EXPECT_EQ("Executor failed executing hvcli command: no such command",
+            ExecuteError("no such command"));
   // The client refuses a longer command line; the executor reads and runs
   // only the first 1023 bytes of what another client sends.
   std::string request = "probe fail --second=x --first=";
@@ -118,14 +120,18 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ("CLI command of 2000 bytes is longer than the 1023 bytes the executor takes; not sent",
             ExecuteError(request));
   EXPECT_EQ(Status(1), RawRequest(request));
-  EXPECT_EQ(2, CountRecords(ExecutorLog(), "error", "execution of '" + request.substr(0, 1023) + "' failed : "));
-  EXPECT_EQ(1, CountRecords(ExecutorLog(), "error", "execution of ' stop' failed : Unknown command or namespace: stop"));
+  EXPECT_EQ(2, CountRecords(ExecutorLog(), "error",
+                            "execution of '" + request.substr(0, 1023) + "' failed : "));
+  EXPECT_EQ(1, CountRecords(ExecutorLog(), "error",
+                            "execution of ' stop' failed : Unknown command or namespace: stop"));
 
   // A client that sends nothing is dropped; the request queued behind it is served.
   int silent = HvcliExecutor::Instance().Connect(false);
   ASSERT_GE(silent, 0);
   EXPECT_EQ("", ExecuteError("probe ok"));
-  EXPECT_EQ(1, CountRecords(ExecutorLog(), "warning", std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
+  EXPECT_EQ(1,
+            CountRecords(ExecutorLog(), "warning",
+                         std::string("Failed to read message from socket - ") + strerror(EAGAIN)));
   char byte;
   EXPECT_EQ(0, recv(silent, &byte, 1, 0));  // closed without a reply
   close(silent);
@@ -144,30 +150,28 @@ TEST_F(ExecutorTest, ServesEachRequestUntilAStopRequestInAnyCase) {
   EXPECT_EQ(2u, ExecutorPids().size());
 }
 
-// What a stopped executor leaves at its socket path (its stale socket), or
-// junk put there (a file, a dangling link), costs the next command one reset.
+// The stale socket a stopped executor leaves costs the next command one
+// reset; a file or a link there is checked end to end (HostileHost). A Reset
+// right after Stop finds the stopping executor refusing and starts the next
+// one, so the following command connects at the first attempt.
 TEST_F(ExecutorTest, JunkAtTheSocketPathCostsOneReset) {
   {
     LogCapture log;
     EXPECT_NO_THROW(HvcliExecutor::Instance().Stop());
     EXPECT_EQ(std::vector<std::string>{"Executor already gone."}, log.Messages("info"));
   }
-  const std::string socket = root_.Path("/var/run/quarro/bootcrankExecutor.sock");
   HvcliExecutor::Instance().Reset();
-  size_t executors = 1;
-  for (const std::string junk : {"", "touch", "ln -s /nonexistent/socket"}) {
-    SCOPED_TRACE(junk);
-    pid_t stopped = AwaitExecutor(executors);
-    HvcliExecutor::Instance().Stop();
-    ASSERT_TRUE(AwaitExit(stopped));
-    ASSERT_EQ(0, junk.empty() ? access(socket.c_str(), F_OK) : Shell("rm -f '" + socket + "' && " + junk + " '" + socket + "'"));
+  pid_t stopped = AwaitExecutor(1);
+  HvcliExecutor::Instance().Stop();
+  ASSERT_TRUE(AwaitExit(stopped));
+  ASSERT_EQ(0, access(root_.Path("/var/run/quarro/bootcrankExecutor.sock").c_str(), F_OK));
+  {
     LogCapture log;
     EXPECT_EQ("", ExecuteError("probe ok"));
-    EXPECT_EQ(1, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested")) << log.Text();
-    EXPECT_TRUE(ProcessAlive(AwaitExecutor(++executors)));
+    EXPECT_EQ(1, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested"))
+        << log.Text();
   }
-  // A Reset right after Stop finds the stopping executor refusing and starts
-  // the next one, so the following command connects at the first attempt.
+  EXPECT_TRUE(ProcessAlive(AwaitExecutor(2)));
   HvcliExecutor::Instance().Stop();
   HvcliExecutor::Instance().Reset();
   {
@@ -175,7 +179,7 @@ TEST_F(ExecutorTest, JunkAtTheSocketPathCostsOneReset) {
     EXPECT_EQ("", ExecuteError("probe ok"));
     EXPECT_EQ(0, CountRecords(log.Text(), "error", "Failed connecting to executor ")) << log.Text();
   }
-  EXPECT_TRUE(ProcessAlive(AwaitExecutor(++executors)));
+  EXPECT_TRUE(ProcessAlive(AwaitExecutor(3)));
   EXPECT_TRUE(Messages(ExecutorLog(), "error").empty()) << ExecutorLog();
 }
 
@@ -183,10 +187,13 @@ TEST_F(ExecutorTest, ExecuteGivesUpAfterTenFailedResets) {
   // The socket's directory cannot be created below a regular file.
   ASSERT_EQ(0, Shell("rm -rf '" + root_.Path("/var") + "' && touch '" + root_.Path("/var") + "'"));
   LogCapture log;
-  EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR), ExecuteError("probe ok"));
+  EXPECT_EQ(std::string("Could not connect to Executor:") + std::strerror(ENOTDIR),
+            ExecuteError("probe ok"));
   EXPECT_EQ(10, CountRecords(log.Text(), "info", "Setting up Executor - Reset Requested"));
   EXPECT_EQ(10, CountRecords(log.Text(), "error", "Failed connecting to executor "));
-  EXPECT_EQ(10, CountRecords(log.Text(), "error", "Resetting Executor failed, retrying: Bootcrank executor failed to start"));
+  EXPECT_EQ(
+      10, CountRecords(log.Text(), "error",
+                       "Resetting Executor failed, retrying: Bootcrank executor failed to start"));
 }
 
 // The directories are registered once, in order, by the first command executed
@@ -201,8 +208,10 @@ TEST_F(ExecutorTest, RunsEveryCommandInOneDispatcherAndLogsEachErrorOnce) {
   EXPECT_EQ("", root_.Read("/probe.log"));
 
   const std::string forward = "/proc/sys/net/ipv4/ip_forward";
-  ASSERT_EQ(0, Shell("mkdir -p " + root_.Path("/proc/sys/net/ipv4") + " && echo 0 > " + root_.Path(forward)));
-  const std::vector<std::tuple<std::string, std::string, std::string>> successes{  // the file's content after
+  ASSERT_EQ(0, Shell("mkdir -p " + root_.Path("/proc/sys/net/ipv4") + " && echo 0 > " +
+                     root_.Path(forward)));
+  const std::vector<std::tuple<std::string, std::string, std::string>> successes{
+      // the file's content after
       {"file write --path=/var/m --content='a b\\n'", "/var/m", "a b\\n"},
       {"file write --path=/var/m --content=short", "/var/m", "short"},
       {"sysctl set --key=net.ipv4.ip_forward --value=1", forward, "1"},
@@ -216,24 +225,28 @@ TEST_F(ExecutorTest, RunsEveryCommandInOneDispatcherAndLogsEachErrorOnce) {
   std::vector<std::string> expected{
       "Executor was unable to parse command: Unexpected argument 'stray' after the options",
       "Executor was unable to parse command: Option without a name: '--=2'",
-      "unable to add external directory to the hvcli dispatcher: cannot open CLI extension directory " +
+      "unable to add external directory to the hvcli dispatcher: cannot open CLI extension "
+      "directory " +
           root_.Path(kDirs[2]) + ": No such file or directory",
       "execution of '" + fail + "' failed : A", "execution of '" + fail + "' failed : B b"};
   EXPECT_NE("", ExecuteError(fail));
   ASSERT_EQ(0, mkfifo(root_.Path("/fifo").c_str(), 0644));  // nobody reads it: must not block
   for (const auto& [line, error] : std::vector<std::pair<std::string, std::string>>{
-           {"file write --path=/no/f --content=x", "cannot open " + root_.Path("/no/f") + ": " + strerror(ENOENT)},
+           {"file write --path=/no/f --content=x",
+            "cannot open " + root_.Path("/no/f") + ": " + strerror(ENOENT)},
            {"file write --path=rel/f --content=x", "path is not absolute: rel/f"},
            {"file write --path=/f", "Missing parameter --content for command 'file write'"},
-           {"file append --path=/f --content=x --mode=1", "Unknown parameter --mode for command 'file append'"},
+           {"file append --path=/f --content=x --mode=1",
+            "Unknown parameter --mode for command 'file append'"},
            {"sysctl set --key=net..ipv4 --value=1", "invalid sysctl key 'net..ipv4'"},
-           {"file write --path=/fifo --content=x", "cannot open " + root_.Path("/fifo") + ": " + strerror(ENXIO)}}) {
+           {"file write --path=/fifo --content=x",
+            "cannot open " + root_.Path("/fifo") + ": " + strerror(ENXIO)}}) {
     EXPECT_NE("", ExecuteError(line)) << line;
     expected.push_back("execution of '" + line + "' failed : " + error);
   }
   EXPECT_EQ(expected, Messages(ExecutorLog(), "error"));
-  EXPECT_EQ(root_.Path(kDirs[0]) + "/hvcli_probe.so\n" + root_.Path(kDirs[1]) + "/hvcli_probe.so\n" +
-                root_.Path(kDirs[3]) + "/hvcli_probe.so\n",
+  EXPECT_EQ(root_.Path(kDirs[0]) + "/hvcli_probe.so\n" + root_.Path(kDirs[1]) +
+                "/hvcli_probe.so\n" + root_.Path(kDirs[3]) + "/hvcli_probe.so\n",
             root_.Read("/probe.log"));
 }
 

@@ -22,7 +22,8 @@ int hvcli_extension_register(const struct hvcli_host* table) {
   const char* log = getenv("HVCLI_PROBE_LOG");
   int fd = log == NULL ? -1 : open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   Dl_info self;
-  if (fd >= 0 && dladdr((void*)&hvcli_extension_register, &self) != 0) dprintf(fd, "%s\n", self.dli_fname);
+  if (fd >= 0 && dladdr((void*)&hvcli_extension_register, &self) != 0)
+    dprintf(fd, "%s\n", self.dli_fname);
   if (fd >= 0) close(fd);
   host = table;
   table->add_command(table->registry, "probe ok", NULL, Run, NULL);

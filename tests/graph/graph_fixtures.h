@@ -3,23 +3,16 @@
 #ifndef BOOTCRANK_TESTS_GRAPH_GRAPH_FIXTURES_H_
 #define BOOTCRANK_TESTS_GRAPH_GRAPH_FIXTURES_H_
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <atomic>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "base/graph_lock.h"
 #include "graph/graph.h"
 #include "graph/node.h"
 #include "plugins/plugin.h"
-#include "support/sandbox.h"
 #include "support/temp_root.h"
 
 namespace bootcrank {
@@ -27,22 +20,20 @@ namespace testing {
 
 // A logical clock and the names in the order their work began.
 struct RunRecord {
-  std::atomic<uint64_t> clock{0};
   std::mutex mutex;
+  uint64_t clock = 0;
   std::vector<std::string> order;
 };
 
-// Stamps around one kind of work: a dependency's `end` precedes `begin`.
+// Stamps of one kind of work: a dependency's `end` precedes `begin`.
 struct Stamps {
   std::atomic<int> runs{0};
   uint64_t begin = 0, end = 0;
   void Work(RunRecord* record, const std::string& name, bool fail = false) {
+    std::lock_guard<std::mutex> lock(record->mutex);
     ++runs;
-    {
-      std::lock_guard<std::mutex> lock(record->mutex);
-      record->order.push_back(name);
-      begin = record->clock++;
-    }
+    record->order.push_back(name);
+    begin = record->clock++;
     end = record->clock++;
     if (fail) throw std::runtime_error("broken " + name);
   }
@@ -75,7 +66,8 @@ struct RecordingPlugin : Plugin {
 struct TestGraph {
   RecordingNode* Add(const std::string& name, const std::vector<Node*>& dependencies = {},
                      uint32_t executionClass = 1, bool fail = false) {
-    nodes.push_back(graph.Add(std::make_unique<RecordingNode>(name, &record, executionClass, fail)));
+    nodes.push_back(
+        graph.Add(std::make_unique<RecordingNode>(name, &record, executionClass, fail)));
     for (Node* dependency : dependencies) nodes.back()->AddDependency(dependency);
     return nodes.back();
   }

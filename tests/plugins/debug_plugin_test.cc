@@ -1,10 +1,13 @@
+// The debug injection file: its lines, fields and barrier lists.
+#include "plugins/debug_config.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <stdexcept>
 
-#include "plugins/debug_config.h"
 #include "support/log_capture.h"
+#include "support/thrown.h"
 
 namespace bootcrank {
 namespace {
@@ -19,11 +22,13 @@ std::vector<DebugEntry> Read(const std::string& text) {
 TEST(DebugConfigTest, FourFieldsAfterDroppingEmptyOnesElseMalformed) {
   testing::LogCapture capture;
   // Lines are trimmed; blanks around colons are kept.
-  std::vector<DebugEntry> entries = Read("   \n\na:b:c:d:e\n::n::r::p::c::\nweb:r:p:curl http://host/x\n"
-                                         "short:r:p\n\t\n \t s : r : p : sleep 0 \t");
+  std::vector<DebugEntry> entries = Read(
+      "   \n\na:b:c:d:e\n::n::r::p::c::\nweb:r:p:curl http://host/x\n"
+      "short:r:p\n\t\n \t s : r : p : sleep 0 \t");
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ((Names{entries[0].name, entries[0].command}), (Names{"n", "c"}));
-  EXPECT_EQ((Names{entries[0].requiredBarriers[0], entries[0].providedBarriers[0]}), (Names{"r", "p"}));
+  EXPECT_EQ((Names{entries[0].requiredBarriers[0], entries[0].providedBarriers[0]}),
+            (Names{"r", "p"}));
   EXPECT_EQ((Names{entries[1].name, entries[1].command}), (Names{"s ", " sleep 0"}));
   EXPECT_EQ(entries[1].requiredBarriers, Names{" r "});
   EXPECT_EQ(capture.Messages("info"),
@@ -33,14 +38,10 @@ TEST(DebugConfigTest, FourFieldsAfterDroppingEmptyOnesElseMalformed) {
 }
 
 TEST(DebugConfigTest, BarrierListsSplitWithQuotesAndEscapes) {
+  // The second case opens its quote with one kind and closes it with the other.
   const std::pair<const char*, Names> cases[] = {
-      {"a,,b", {"a", "", "b"}},
-      {"'x,y\",z", {"x,y", "z"}},  // opened with one quote, closed with the other
-      {"a\"b\"c", {"abc"}},
-      {"a\\,b", {"a,b"}},
-      {"a\\nb", {"a\nb"}},
-      {"\\\"q\\'\\\\", {"\"q'\\"}},
-  };
+      {"a,,b", {"a", "", "b"}}, {"'x,y\",z", {"x,y", "z"}}, {"a\"b\"c", {"abc"}},
+      {"a\\,b", {"a,b"}},       {"a\\nb", {"a\nb"}},        {"\\\"q\\'\\\\", {"\"q'\\"}}};
   for (const auto& [field, items] : cases) {
     std::vector<DebugEntry> entries = Read(std::string("n:") + field + ":" + field + ":c\n");
     EXPECT_EQ(entries.at(0).requiredBarriers, items) << field;
@@ -49,13 +50,7 @@ TEST(DebugConfigTest, BarrierListsSplitWithQuotesAndEscapes) {
   for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
            {"ok:a:b:true\nbad:a\\qb:c:true\n", "unknown escape sequence"},
            {"ok:a:b:true\nbad:a:b\\:true\n", "cannot end with escape"}}) {
-    std::string what;
-    try {
-      Read(text);
-    } catch (const std::runtime_error& e) {
-      what = e.what();
-    }
-    EXPECT_EQ(what, error) << text;
+    EXPECT_EQ(testing::Thrown<std::runtime_error>([&, line = text] { Read(line); }), error) << text;
   }
 }
 

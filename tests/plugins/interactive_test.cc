@@ -45,7 +45,8 @@ TEST(InteractivePrompt, RequiresListThenKeysAndTerminalRestored) {
     for (const char* name : {"a", "x", "b", "y", "z"}) {
       bool skip = InteractiveStep(name) == InteractiveOutcome::kSkip;
       struct termios t;
-      bool cooked = tcgetattr(STDIN_FILENO, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
+      bool cooked =
+          tcgetattr(STDIN_FILENO, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
       printf("%s:%zu:%s%s\n", name, Settings::Instance().interactiveRequires.size(),
              skip ? "skip" : "go", cooked ? "" : " raw");
       fflush(stdout);
@@ -59,10 +60,11 @@ TEST(InteractivePrompt, RequiresListThenKeysAndTerminalRestored) {
   session.Send("s");
   ASSERT_EQ(session.Finish(), 0);
   std::string out = session.Output();
-  std::regex skipped(R"(\d{4}-[-\dT:.]+Z bootcrank\[\d+\]: info: skipping plugin z \(interactive mode request\)\n)");
+  std::regex skipped(
+      R"(\d{4}-[-\dT:.]+Z bootcrank\[\d+\]: info: skipping plugin z \(interactive mode request\)\n)");
   EXPECT_TRUE(std::regex_search(out, skipped)) << out;
-  EXPECT_EQ(std::regex_replace(out, skipped, ""), "a:1:go\nx:1:go\nb:0:go\n" + Asked("y", 1) + "y:0:go\n" + Asked("z", 3) +
-                                  "z:0:skip\n");
+  EXPECT_EQ(std::regex_replace(out, skipped, ""),
+            "a:1:go\nx:1:go\nb:0:go\n" + Asked("y", 1) + "y:0:go\n" + Asked("z", 3) + "z:0:skip\n");
 }
 
 }  // namespace

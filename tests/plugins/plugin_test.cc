@@ -29,14 +29,17 @@ class ScriptedPlugin : public Plugin {
 TEST(InvokeMethodTest, ChoosesByExactNameAndLogsEachKindOfFailure) {
   ScriptedPlugin p("foo");
   testing::LogCapture capture;
-  for (const char* method : {"start", "apply_host_profile", "stop", "Start"}) EXPECT_TRUE(p.InvokeMethod(method));
+  for (const char* method : {"start", "apply_host_profile", "stop", "Start"})
+    EXPECT_TRUE(p.InvokeMethod(method));
   EXPECT_EQ((std::pair{p.starts, p.hostProfiles}), (std::pair{1, 1}));
   for (int outcome : {1, 2, 3}) {
     p.outcome = outcome;
     EXPECT_FALSE(p.InvokeMethod(outcome == 2 ? "apply_host_profile" : "start"));
   }
-  const std::string start = "executing start plugin: foo", profile = "executing host profile plugin: foo";
-  EXPECT_EQ(capture.Messages("info"), (std::vector<std::string>{start, profile, start, profile, start}));
+  const std::string start = "executing start plugin: foo",
+                    profile = "executing host profile plugin: foo";
+  EXPECT_EQ(capture.Messages("info"),
+            (std::vector<std::string>{start, profile, start, profile, start}));
   EXPECT_EQ(capture.Messages("error"),
             (std::vector<std::string>{
                 "Method invocation failed: foo->start() failed: exited with code 3",

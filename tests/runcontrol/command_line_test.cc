@@ -22,12 +22,13 @@ Parsed Parse(std::vector<std::string> args) {  // `args` after the program name
   return p;
 }
 
-// The usage text and the refused combinations are checked end to end.
+// The usage text, the refused combinations and a stop run are checked end
+// to end (CommandLineE2E, DaemonModeE2E).
 TEST(CommandLineTest, CollectionsAppendSplitOrReplace) {
   Parsed p = Parse({"--plugin-flags=a,b", "--plugin-flags=c", "--plugin=a", "--plugin", "b,c",
-                    "--run-once=x,y", "--run-once=x", "--plugin=,d,, e,",
-                    "--disable-plugins=n1,n2", "--disable-plugins=n3",
-                    "--interactive-mode-requires=i1", "--interactive-mode-requires=i2,i3"});
+                    "--run-once=x,y", "--run-once=x", "--plugin=,d,, e,", "--disable-plugins=n1,n2",
+                    "--disable-plugins=n3", "--interactive-mode-requires=i1",
+                    "--interactive-mode-requires=i2,i3"});
   ASSERT_EQ(p.result, ParseResult::kRun);
   EXPECT_EQ(p.line.bootFlags, (std::set<std::string>{"c"}));
   EXPECT_EQ(p.line.pluginNames, (std::vector<std::string>{"a", "b", "c", "d", " e"}));
@@ -37,25 +38,32 @@ TEST(CommandLineTest, CollectionsAppendSplitOrReplace) {
 }
 
 TEST(CommandLineTest, NumbersAndSwitches) {
-  Settings last = Parse({"--parallel", "--interactive"}).settings, first = Parse({"--interactive", "--parallel"}).settings;
-  EXPECT_EQ((std::vector<bool>{false, true, true, false}),
-            (std::vector<bool>{last.parallel, last.interactive, first.parallel, first.interactive}));
+  Settings last = Parse({"--parallel", "--interactive"}).settings,
+           first = Parse({"--interactive", "--parallel"}).settings;
+  EXPECT_EQ(
+      (std::vector<bool>{false, true, true, false}),
+      (std::vector<bool>{last.parallel, last.interactive, first.parallel, first.interactive}));
 
   // The seed only when attached and a valid 32-bit number; the flag in any case.
   int64_t creation = Settings::Instance().randomSeed;
   for (const auto& [args, seed] : std::vector<std::pair<std::vector<std::string>, int64_t>>{
-           {{"--randomize", "42"}, creation}, {{"--randomize=+7"}, 7},
-           {{"--randomize=-2147483648"}, INT32_MIN}, {{"--randomize=2147483648"}, creation},
-           {{"--randomize="}, creation}, {{"--randomize=12a"}, creation}}) {
+           {{"--randomize", "42"}, creation},
+           {{"--randomize=+7"}, 7},
+           {{"--randomize=-2147483648"}, INT32_MIN},
+           {{"--randomize=2147483648"}, creation},
+           {{"--randomize="}, creation},
+           {{"--randomize=12a"}, creation}}) {
     Parsed p = Parse(args);
     EXPECT_TRUE(p.settings.randomize) << args[0];
     EXPECT_EQ(p.settings.randomSeed, seed) << args[0];
   }
   // Unsigned 32-bit only; otherwise the default of 40.
-  for (const auto& [arg, timeout] : std::vector<std::pair<std::string, uint32_t>>{
-           {"+7", 7}, {"4294967295", 4294967295u}, {"abc", 40}, {"", 40}, {"-1", 40},
-           {"4294967296", 40}, {"7s", 40}}) {
-    EXPECT_EQ(Parse({"--daemon-wait-timeout=" + arg}).settings.daemonWaitTimeout, timeout) << arg;
+  const std::string timeouts[] = {"+7", "4294967295", "abc", "", "-1", "4294967296", "7s"};
+  const uint32_t expected[] = {7, 4294967295u, 40, 40, 40, 40, 40};
+  for (size_t i = 0; i < std::size(timeouts); ++i) {
+    EXPECT_EQ(Parse({"--daemon-wait-timeout=" + timeouts[i]}).settings.daemonWaitTimeout,
+              expected[i])
+        << timeouts[i];
   }
 }
 
@@ -69,9 +77,6 @@ TEST(CommandLineTest, CombinationRules) {
     Parsed p = Parse(args);
     EXPECT_EQ(CheckCombination(p.settings, p.line), expected) << args.back();
   }
-  Parsed stop = Parse({"--daemon=nowait", "--method=stop"});
-  ASSERT_EQ(CheckCombination(stop.settings, stop.line), Combination::kValid);
-  EXPECT_TRUE(stop.line.stop && !stop.settings.daemonWait);
   EXPECT_TRUE(Parse({"--daemon=wait"}).settings.daemonWait);
 }
 

@@ -20,9 +20,8 @@ TEST(RunOnceRecord, WritesOneGzipLineInSetOrderAndReadsLeniently) {
   testing::TempRoot root;
   boost::filesystem::create_directories(root.Path("bootbank"));
   for (const auto& [keys, text] : std::vector<std::pair<Keys, std::string>>{
-           {{}, "bootcrank.run-once=\n"},
            {{"net1.0", "net", "a1.0", "b2"}, "bootcrank.run-once=a1.0,b2,net,net1.0,\n"},
-           {{"z"}, "bootcrank.run-once=z,\n"}}) {  // shorter than the record it replaces
+           {{}, "bootcrank.run-once=\n"}}) {  // shorter than the record it replaces
     WriteRunOnceRecord(keys);
     testing::RunResult zcat =
         testing::RunProcess({"/bin/zcat", root.Path("bootbank/bootcrnk.gz")}, nullptr, 30);
@@ -34,7 +33,9 @@ TEST(RunOnceRecord, WritesOneGzipLineInSetOrderAndReadsLeniently) {
   // Reading skips what it cannot use.
   enum Form { kPlain, kGzip, kBadCheckSum };
   for (const auto& [text, form, keys] : std::vector<std::tuple<std::string, Form, Keys>>{
-           {"bootcrank.run-once= a1.0 ,,\tb2\r\n,  ,\vc3\f,last", kGzip, {"a1.0", "b2", "c3", "last"}},
+           {"bootcrank.run-once= a1.0 ,,\tb2\r\n,  ,\vc3\f,last",
+            kGzip,
+            {"a1.0", "b2", "c3", "last"}},
            {"bootcrank.run-twice=a,b,\n", kGzip, {}},
            {"bootcrank.run", kGzip, {}},
            {"bootcrank.run-once=a,b,\n", kPlain, {}},
