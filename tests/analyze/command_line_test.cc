@@ -33,7 +33,7 @@ class CommandLineTest : public ::testing::Test {
       net.ended = 100;
       net.result = "failed";
     }
-    // Not records: a temporary file and a hidden one, though their names are greater.
+    // Not records: a temporary file of a greater name, and a hidden one.
     root.Write("var/log/bootcrank/20261208T000000.000000Z.json.tmp", "{}");
     root.Write("var/log/bootcrank/.20261209T000000.000000Z.json", "{}");
   }
