@@ -24,21 +24,20 @@ TEST(TableTest, AlignsByDisplayWidthAndColoursTheTextNotThePadding) {
   for (bool colour : {false, true}) {
     std::ostringstream out;
     t.Print(out, colour);
-    EXPECT_EQ(out.str(), colour ? "\033[1mNAME\033[0m      \033[1mTIME\033[0m  \033[1mNOTE\033[0m\n"
-                                  "a        1.0ms  x\ngrößer  12.5ms\n\033[31mfailed\033[0m          last\n"
-                                : "NAME      TIME  NOTE\na        1.0ms  x\ngrößer  12.5ms\nfailed          last\n");
+    EXPECT_EQ(
+        out.str(),
+        colour ? "\033[1mNAME\033[0m      \033[1mTIME\033[0m  \033[1mNOTE\033[0m\n"
+                 "a        1.0ms  x\ngrößer  12.5ms\n\033[31mfailed\033[0m          last\n"
+               : "NAME      TIME  NOTE\na        1.0ms  x\ngrößer  12.5ms\nfailed          last\n");
   }
 }
 
 TEST(FormatTest, Durations) {
-  struct Case {
-    Micros value;
-    const char* text;
-  };
-  const Case cases[] = {{0, "0us"},           {999, "999us"},         {1000, "1.0ms"},   {1250, "1.2ms"},
-                        {999999, "999.9ms"},  {1000000, "1.000s"},    {61234567, "61.234s"},
-                        {-1500, "-1.5ms"},    {kNoTime, "-"}};
-  for (const Case& c : cases) EXPECT_EQ(FormatDuration(c.value), c.text) << c.value;
+  const std::pair<Micros, const char*> cases[] = {
+      {0, "0us"},          {999, "999us"},      {1000, "1.0ms"},       {1250, "1.2ms"},
+      {999999, "999.9ms"}, {1000000, "1.000s"}, {61234567, "61.234s"}, {-1500, "-1.5ms"},
+      {kNoTime, "-"}};
+  for (const auto& c : cases) EXPECT_EQ(FormatDuration(c.first), c.second) << c.first;
   EXPECT_EQ(FormatOffset(2500000), "+2.500s");
   EXPECT_EQ(FormatOffset(-20), "-20us");
 }
@@ -60,13 +59,16 @@ TEST(SvgPlotTest, RowsLanesAndEscapedNames) {
   EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
   EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
   EXPECT_EQ(svg.find("<fail&>"), std::string::npos);
-  for (const char* text : {"<svg xmlns=\"http://www.w3.org/2000/svg\"", "&lt;fail&amp;&gt;", ">worker 1</text>",
-                           ">kernel 12.000s</text>", ">Did not run</text>", kFailedColour, ">critical chain</text>"})
+  for (const char* text :
+       {"<svg xmlns=\"http://www.w3.org/2000/svg\"", "&lt;fail&amp;&gt;", ">worker 1</text>",
+        ">kernel 12.000s</text>", ">Did not run</text>", kFailedColour, ">critical chain</text>"})
     EXPECT_NE(svg.find(text), std::string::npos) << text;
   // Every element that opens closes: as many <g> as </g>.
   size_t opened = 0, closed = 0;
-  for (size_t at = svg.find("<g"); at != std::string::npos; at = svg.find("<g", at + 1)) opened += svg[at + 2] == ' ' || svg[at + 2] == '>';
-  for (size_t at = svg.find("</g>"); at != std::string::npos; at = svg.find("</g>", at + 1)) ++closed;
+  for (size_t at = svg.find("<g"); at != std::string::npos; at = svg.find("<g", at + 1))
+    opened += svg[at + 2] == ' ' || svg[at + 2] == '>';
+  for (size_t at = svg.find("</g>"); at != std::string::npos; at = svg.find("</g>", at + 1))
+    ++closed;
   EXPECT_EQ(opened, closed);
 }
 
@@ -76,7 +78,8 @@ TEST(SvgPlotTest, ProfilingLogLanesAreInferredAndSaidSo) {
       "[2025-12-06 05:46:40.100000 - 2025-12-06 05:46:40.300000] sysboot: a\n"
       "[2025-12-06 05:46:40.150000 - 2025-12-06 05:46:40.200000] sysboot: b\n"
       "[2025-12-06 05:46:40.250000 - 2025-12-06 05:46:40.400000] sysboot: c\n"
-      "=== Bootcrank configuration info ===\n Start: 2025-12-06 05:46:40.000000\n End: 2025-12-06 05:46:40.500000\n",
+      "=== Bootcrank configuration info ===\n Start: 2025-12-06 05:46:40.000000\n End: 2025-12-06 "
+      "05:46:40.500000\n",
       "sysboot.log");
   BootGraph g(r);
   std::string svg = RenderTimelineSvg(g, PlotOptions());
@@ -105,7 +108,8 @@ TEST(ChromeTraceTest, OneTrackPerWorkerAndACompleteEventPerNode) {
     }
   }
   EXPECT_EQ(complete, 4);  // storage, gate, <fail&>, and the kernel
-  EXPECT_EQ(threads, (std::map<std::string, int>{{"worker 0", 0}, {"worker 1", 1}, {"kernel", 1000}}));
+  EXPECT_EQ(threads,
+            (std::map<std::string, int>{{"worker 0", 0}, {"worker 1", 1}, {"kernel", 1000}}));
 }
 
 TEST(GraphSvgTest, ColumnsFollowTheLongestDependencyChain) {

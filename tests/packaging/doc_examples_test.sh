@@ -81,12 +81,9 @@ check "the pages hold examples" yes "$([[ -s $index ]] && echo yes)"
 
 # A manual page example as man shows it; trailing blank lines go.
 while IFS='|' read -r file where kind marker; do
-  if [[ $kind == roff ]]; then
-    { echo .pl 1; echo .nf; cat "$examples/$file"; } | groff -Tascii -P-cbou >"$examples/$file.text"
-  else
-    cp "$examples/$file" "$examples/$file.text"
-  fi
-  printf '%s\n' "$(<"$examples/$file.text")" >"$examples/$file.text"
+  shown=$(<"$examples/$file")
+  [[ $kind == roff ]] && shown=$(printf '.pl 1\n.nf\n%s\n' "$shown" | groff -Tascii -P-cbou)
+  printf '%s\n' "$shown" >"$examples/$file.text"
 done <"$index"
 
 # --- The sandbox root.
@@ -94,8 +91,7 @@ root=$scratch/root
 plugins=$root/usr/libexec/bootcrank/plugins
 cp -a "$build/stage" "$root"
 mkdir -p "$root"/{dev,run,tmp,bootbank,etc/quarro/bootcrank,var/lib,var/log,var/run/quarro} "$plugins"
-: >"$root/dev/kmsg"
-: >"$root/dev/log"
+touch "$root"/dev/{kmsg,log}
 for key in $(cat "$examples"/*.text | grep -oE -- '--key=[A-Za-z0-9_.-]+' | sort -u); do
   file=/proc/sys/${key#--key=}
   file=${file//.//}
@@ -123,14 +119,11 @@ alone() {  # records <tag...> but the report of a required barrier that no plugi
 completed() {  # "yes" when $out shows that plugin <name> completed
   grep -qF "completed execution of plugin: $1 (" "$out" && echo yes
 }
-plugin_name() {  # the plugin name of a file name: no extension, no leading lib
-  local name=${1%.*}
-  echo "${name#lib}"
-}
 run_alone() {  # run_alone <what> <file in the plugin directory> <option...>
-  local what=$1 file=$2
-  check "$what: exits 0" 0 "$(bootcrank --plugin="$file" --trace "${@:3}")"
-  check "$what: completes plugin $(plugin_name "$file")" yes "$(completed "$(plugin_name "$file")")"
+  local what=$1 name=${2%.*}
+  name=${name#lib}  # the plugin name: no extension, no leading lib
+  check "$what: exits 0" 0 "$(bootcrank --plugin="$2" --trace "${@:3}")"
+  check "$what: completes plugin $name" yes "$(completed "$name")"
   check "$what: no warning, error or alert" "" "$(alone warning error alert panic)"
 }
 compile() {  # compile <what> <source text>: sets $object to the object built, or fails
