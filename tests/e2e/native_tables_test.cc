@@ -19,19 +19,16 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// Compiles <plugin dir>/<name>.so from `code` followed by its tables; the
-// object provides "<name>-ready" and requires what `requires` points at.
+// <plugin dir>/<name>.so from `code` and its tables: it provides
+// "<name>-ready" and requires what `requires` points at.
 int CompileTables(const Sandbox& box, const std::string& name, const std::string& code,
                   const std::string& requires = "NULL", const std::string& start = "return 0;") {
-  box.WriteFile("/" + name + ".c",
-                "#include <bootcrank/native_plugin.h>\n#include <fcntl.h>\n#include <signal.h>\n"
-                "#include <stdio.h>\n#include <unistd.h>\n" + code + "\n"
-                "static const char *const provided[] = {\"" + name + "-ready\", NULL};\n"
-                "static int Start(void) {\n" + start + "\n}\n"
-                "const struct bootcrank_metadata metadata = {1, " + requires + ", provided};\n"
-                "const struct bootcrank_operations operations = {Start, NULL};\n");
-  return Shell("cc -shared -fPIC -I'" BOOTCRANK_SOURCE_DIR "/include' -o '" + box.PluginDir() +
-               "/" + name + ".so' '" + box.Path("/" + name + ".c") + "'");
+  return CompileNative(box, name,
+                       code + "\nstatic const char *const provided[] = {\"" + name +
+                           "-ready\", NULL};\nstatic int Start(void) {\n" + start +
+                           "\n}\nconst struct bootcrank_metadata metadata = {1, " + requires +
+                           ", provided};\n"
+                           "const struct bootcrank_operations operations = {Start, NULL};\n");
 }
 
 TEST(NativeTablesEndToEnd, HostileObjectsAreLoadFailuresOfTheirOwnFileAndTheBootGoesOn) {
@@ -51,39 +48,41 @@ TEST(NativeTablesEndToEnd, HostileObjectsAreLoadFailuresOfTheirOwnFileAndTheBoot
   for (const Case& c : cases) {
     ASSERT_EQ(0, CompileTables(box, c.name, c.code, c.requires)) << c.name;
     // A plugin that waits for the hostile one runs all the same.
-    box.WriteFile("/usr/libexec/bootcrank/plugins/after-" + c.name + ".json",
-                  Descriptor("\"" + c.name + "-ready\"", "",
-                             "\"file write --path=/var/run/quarro/after-" + c.name + " --content=ok\""));
+    box.WritePlugin(
+        "after-" + c.name + ".json",
+        Descriptor("\"" + c.name + "-ready\"", "",
+                   "\"file write --path=/var/run/quarro/after-" + c.name + " --content=ok\""));
   }
   // A well-behaved native plugin among them, which waits for a JSON one.
-  ASSERT_EQ(0, CompileTables(box, "good", "static const char *const needed[] = {\"first-ready\", NULL};",
-                             "needed",
-                             "return access(\"" + box.Path("/var/run/quarro/first") + "\", F_OK) != 0 ||\n"
-                             "       open(\"" + box.Path("/good.ran") + "\", O_CREAT | O_WRONLY, 0644) < 0;"));
-  box.WriteFile("/usr/libexec/bootcrank/plugins/first.json",
-                Descriptor("", "\"first-ready\"", "\"file write --path=/var/run/quarro/first --content=1\""));
-
+  ASSERT_EQ(
+      0, CompileTables(box, "good", "static const char *const needed[] = {\"first-ready\", NULL};",
+                       "needed",
+                       "return access(\"" + box.Path("/var/run/quarro/first") +
+                           "\", F_OK) != 0 ||\n"
+                           "       open(\"" +
+                           box.Path("/good.ran") + "\", O_CREAT | O_WRONLY, 0644) < 0;"));
+  box.WritePlugin(
+      "first.json",
+      Descriptor("", "\"first-ready\"", "\"file write --path=/var/run/quarro/first --content=1\""));
   // Well inside the test's own time-out, so that a hung boot fails here.
-  RunResult run = box.Run({"--init", "--parallel"}, 60);
-  EXPECT_EQ(0, run.status) << run.out << run.err;
+  RunResult run = RunExpecting(box, {"--init", "--parallel"});
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     std::string text = "exception occurred whilst loading plugin " + c.name + ".so: plugin `" +
-                       box.PluginDir() + "/" + c.name + ".so' is invalid: reading its tables in nativeExecutor: " +
-                       c.what;
+                       box.PluginDir() + "/" + c.name +
+                       ".so' is invalid: reading its tables in nativeExecutor: " + c.what;
     for (const char* tag : {"alert", "warning"}) {
-      if (c.what.empty()) {
-        EXPECT_EQ(1, CountRecords(run.out, tag, text)) << c.name << " " << tag << "\n" << run.out;
-      } else {
-        EXPECT_TRUE(HasRecord(run.out, tag, text)) << c.name << " " << tag << "\n" << run.out;
-      }
+      EXPECT_TRUE(c.what.empty() ? CountRecords(run.out, tag, text) == 1
+                                 : HasRecord(run.out, tag, text))
+          << tag << "\n"
+          << run.out;
     }
-    EXPECT_EQ("ok", box.ReadFile("/var/run/quarro/after-" + c.name)) << c.name << "\n" << run.out;
+    EXPECT_EQ("ok", box.ReadFile("/var/run/quarro/after-" + c.name));
   }
   EXPECT_TRUE(box.Exists("/good.ran")) << run.out;
   EXPECT_EQ("1", box.ReadFile("/var/run/quarro/first"));
   EXPECT_TRUE(Messages(run.out, "error").empty()) << run.out;
-  // The hanging reader was killed, not left behind.
-  EXPECT_EQ("", Leftovers(box));
+  EXPECT_EQ("", Leftovers(box));  // the hanging reader was killed
 }
 
 }  // namespace
