@@ -1,6 +1,5 @@
-// Which plugins a run of the installed program starts: discovery, its
-// filters, broken descriptors and cycles, and the run-once record, also as
-// the boot script that the systemd unit runs carries it from boot to boot.
+// Which plugins a run starts: filters, broken descriptors, cycles and the
+// run-once record, also as the unit's boot script carries it between boots.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/run_records.h"

@@ -1,5 +1,4 @@
-// Faults injected into real runs of the installed program. Every run must
-// end, report the fault and leave nothing behind.
+// Faults injected into real runs: each must end, report it and leave nothing.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>

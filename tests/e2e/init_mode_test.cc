@@ -1,8 +1,5 @@
-// The host steps of the installed program, through stand-in programs below
-// the sandbox root: init mode's syslog and event daemons, configuration
-// upgrade and reload signal; daemon mode's init scripts, listed by a fake
-// "<root>/bin/chkconfig -p" or by the shipped lister from the root's /etc,
-// started and stopped in priority order.
+// The host steps of init and daemon mode, through stand-in programs below the
+// sandbox root (init scripts listed by a fake chkconfig or the shipped lister).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,9 +40,7 @@ TEST(InitModeE2E, DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded) {
   EXPECT_TRUE(box.Exists("/var/run/quarro/p.ran"));
 }
 
-// Nothing but a whole pid in range is signalled: a value of 2^32 + N used to
-// be narrowed to N (2^32 itself to the run's own process group), and a pid
-// beyond the read cap used to be read from the first 4 KiB.
+// Nothing but a whole pid in range is signalled (2^32 + N used to signal N).
 TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
   Sandbox box;
   Started sleeper({"/bin/sleep", "600"}, nullptr);  // SIGUSR1 would end it
@@ -68,8 +63,7 @@ TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
   }
 }
 
-// An empty directory option (a script's unset variable) is no directory, not
-// the default one with the host's own plugins.
+// An empty option (a script's unset variable) is no directory, not the default.
 TEST(InitModeE2E, AMissingOrEmptyPluginDirectoryEndsTheRunWithStatusOneAfterTheFinishSteps) {
   for (const char* option : {"--plugin-directory=/nonexistent/plugins", "--plugin-directory="}) {
     SCOPED_TRACE(option);
@@ -111,9 +105,8 @@ class DaemonModeE2E : public ::testing::Test {
 };
 
 TEST_F(DaemonModeE2E, StartGoesUpThePrioritiesOneLevelAfterAnotherPastFailures) {
-  // Listed out of order; level 10 takes a while, so a missing chain would
-  // let the higher levels begin before it ends. hvsyslogd and evtd are
-  // never started by this run. webd lists the descriptors scripts inherit.
+  // Level 10 takes a while: without the chain higher levels would begin before it
+  // ends. Start runs leave out hvsyslogd and evtd.
   Install("webd 40 " + ListDescriptors(box_.Path("/webd.fds")) +
           "\nntpd 10 sleep 1\nhvsyslogd 5\nexits 20 exit 4\nevtd 6\nevtd.local 7\n"
           "killed 30 kill -9 $$");
@@ -152,8 +145,7 @@ TEST_F(DaemonModeE2E, StopGoesDownThePrioritiesIncludesEveryDaemonAndGoesOnAfter
 }
 
 TEST_F(DaemonModeE2E, WithoutChkconfigTheShippedListerListsTheRootsOwnScripts) {
-  // webd and sshd are linked in /etc/rc2.d, ntpd has only its header and
-  // waits for sshd, cron's header would enable it but its K link disables it.
+  // ntpd has only its header and waits for sshd; cron's K link disables it.
   const std::string order = box_.Path("/order");
   auto script = [&](const std::string& name, const std::string& header) {
     box_.WriteFile("/etc/init.d/" + name, "#!/bin/sh\n### BEGIN INIT INFO\n" + header + "### END INIT INFO\necho \"" +

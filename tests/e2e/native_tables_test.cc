@@ -1,8 +1,5 @@
-// Native plugins whose loading goes wrong, in one boot run of the installed
-// program: the tables are read in a child, so a constructor that crashes,
-// exits or hangs, a table pointer that points nowhere and an answer made
-// garbage each cost only their own file, reported with its path, and the
-// other plugins run.
+// Native plugins whose tables (read in a child) crash, exit, hang or lie cost
+// only their own file, reported with its path; the other plugins run.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/run_records.h"
@@ -11,8 +8,7 @@ namespace bootcrank {
 namespace testing {
 namespace {
 
-// A sanitizer's run-time in nativeExecutor turns a crash into an exit status
-// of its own.
+// A sanitizer's run-time in nativeExecutor turns a crash into an exit status.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else

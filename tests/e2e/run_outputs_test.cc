@@ -1,7 +1,4 @@
-// The installed program's command line (help, option errors, refused
-// combinations) and what a run leaves besides its plugins' work: the
-// profiling log, compared whole with the run's times masked, and the dump
-// mode's graph in the dot language, to a file or to standard output.
+// The command line, the profiling log (whole, times masked) and the dumped graph.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <regex>

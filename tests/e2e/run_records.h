@@ -94,11 +94,9 @@ inline std::pair<int, int> PluginLines(const std::string& log) {
   return {total, neverRan};
 }
 
-// A run of the installed program with `arguments` (shell words) in a private
-// mount namespace (`unshare -m`) in which the directory of `file` is a full
-// 64 KiB tmpfs holding `file` with `content`. `ran`: it could be set up;
-// `status` (and a newline), standard output and error, what `file` holds and
-// `ls -a` of its directory afterwards.
+// A run with `arguments` (shell words) in a mount namespace where `file`'s
+// directory is a full 64 KiB tmpfs holding `file` with `content`; the exit
+// status line, output, what `file` holds and `ls -a` of its directory after.
 struct FullFileSystemRun {
   bool ran = false;
   std::string status, out, kept, listing;
@@ -120,9 +118,8 @@ inline FullFileSystemRun RunWithFullFileSystem(const Sandbox& box, const std::st
           box.ReadFile("/full/listing")};
 }
 
-// What a run left behind: "<pid> <command line>" of each process but this one
-// naming the sandbox in its environment or command line (after up to 30 s
-// for the executor to leave), and the profiling log's temporary files.
+// "<pid> <command line>" of each other process naming the sandbox (after up to
+// 30 s for the executor to leave), and the profiling log's temporary files.
 inline std::string Leftovers(const Sandbox& box) {
   std::string found;
   for (int attempt = 0; attempt < 300; ++attempt) {
