@@ -71,7 +71,7 @@ TEST(DependencyDumpE2E, GraphGoesToAFileOrStandardOutputAndNothingRuns) {
 
 using Args = std::vector<std::string>;
 
-TEST(CommandLineE2E, HelpPrintsExactlyTheUsageTextEvenAfterAnInvalidCombination) {
+TEST(CommandLineE2E, HelpPrintsExactlyTheUsageTextAndInvalidCombinationsRunNothing) {
   Sandbox box;
   std::string usage = ReadAll(BOOTCRANK_SOURCE_DIR "/tests/runcontrol/usage.txt");
   for (const Args& args : {Args{"--help"}, Args{"--daemon", "--invoke", "--he"}}) {
@@ -88,10 +88,7 @@ TEST(CommandLineE2E, HelpPrintsExactlyTheUsageTextEvenAfterAnInvalidCombination)
   EXPECT_EQ(Messages(invoke.out, "error"), Args{"invoke requires a method and plugin specified\n" +
                                                 usage.substr(0, usage.size() - 1)});
   EXPECT_FALSE(box.Exists("/var/run/quarro/bootcrankExecutor.sock")) << "no executor was started";
-}
-
-TEST(CommandLineE2E, InvalidDaemonCombinationsRunNothing) {
-  Sandbox box;
+  // Invalid daemon combinations run nothing.
   box.WriteFile("/bin/chkconfig", "#!/bin/sh\ntouch " + box.Path("/listed") + "\n", 0755);
   for (const Args& args : {Args{"--daemon", "--method=restart"}, Args{"--daemon"},
                            Args{"--daemon=wait", "--method=start", "--plugin=x"},
