@@ -140,7 +140,9 @@ Started::Started(const std::vector<std::string>& argv, const std::vector<std::st
   }
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : env ? *env : argv) envp.push_back(const_cast<char*>(e.c_str()));
+  for (size_t i = 0; env != nullptr && i < env->size(); ++i) {
+    envp.push_back(const_cast<char*>((*env)[i].c_str()));
+  }
   args.push_back(nullptr);
   envp.push_back(nullptr);
   if ((pid_ = fork()) < 0) throw SystemError("fork");
