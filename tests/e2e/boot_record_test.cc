@@ -1,6 +1,4 @@
-// The boot record of the installed program: what one run with every kind of
-// outcome writes, that dumps and invoke runs write none, and that only the
-// newest twenty stay.
+// The boot record: its contents, who writes one, and that the newest twenty stay.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -33,16 +31,16 @@ const json* Find(const json& list, const std::string& name) {
 
 TEST(BootRecordE2E, OneRunRecordsEveryPluginItsOutcomeAndTheGraphsProblems) {
   Sandbox box;
-  std::string dir = "/usr/libexec/bootcrank/plugins/";
-  box.WriteFile(dir + "good.json", Descriptor("", "\"good-done\"", "\"file write --path=/var/run/quarro/g --content=1\""));
-  box.WriteFile(dir + "bad.json", Descriptor("\"good-done\"", "", "\"no such command\""));
-  box.WriteFile(dir + "flagged.json", MarkingDescriptor("flagged", ", \"required_flags\": [\"never\"]"));
-  box.WriteFile(dir + "broken.json", "{ not json");
-  box.WriteFile(dir + "a.json", Descriptor("\"b-done\"", "\"a-done\"", ""));
-  box.WriteFile(dir + "b.json", Descriptor("\"a-done\"", "\"b-done\"", ""));
+  box.WritePlugin("good.json", Descriptor("", "\"good-done\"",
+                                          "\"file write --path=/var/run/quarro/g --content=1\""));
+  box.WritePlugin("bad.json", Descriptor("\"good-done\"", "", "\"no such command\""));
+  box.WritePlugin("flagged.json",
+                  MarkingDescriptor("flagged", ", \"required_flags\": [\"never\"]"));
+  box.WritePlugin("broken.json", "{ not json");
+  box.WritePlugin("a.json", Descriptor("\"b-done\"", "\"a-done\"", ""));
+  box.WritePlugin("b.json", Descriptor("\"a-done\"", "\"b-done\"", ""));
   box.WriteFile("/etc/quarro/bootcrank/debug.conf", "\nlost:nowhere:lost-done:true\n");
-  RunResult run = box.Run({"--parallel", "--plugin-flags=x"});
-  ASSERT_EQ(0, run.status) << run.out;
+  RunResult run = RunExpecting(box, {"--parallel", "--plugin-flags=x"});
   ASSERT_EQ(1u, RecordNames(box).size()) << run.out;
   json record = json::parse(box.ReadFile("/var/log/bootcrank/" + RecordNames(box)[0]));
   EXPECT_EQ(1, record["schema"]);
@@ -87,7 +85,7 @@ TEST(BootRecordE2E, OneRunRecordsEveryPluginItsOutcomeAndTheGraphsProblems) {
             (*Find(record["plugins"], "lost"))["source"]);
 
   ASSERT_EQ(1u, record["load_failures"].size());
-  EXPECT_EQ(box.Path(dir + "broken.json"), record["load_failures"][0]["file"]);
+  EXPECT_EQ(box.PluginDir() + "/broken.json", record["load_failures"][0]["file"]);
   ASSERT_EQ(1u, record["cycles"].size());
   EXPECT_EQ(4, record["cycles"][0]["length"]);  // two plugins and their two barriers
   EXPECT_EQ(json::array({json({{"name", "nowhere"}, {"required_by", {"lost"}}})}), record["missing_barriers"]);
@@ -96,9 +94,9 @@ TEST(BootRecordE2E, OneRunRecordsEveryPluginItsOutcomeAndTheGraphsProblems) {
 
 TEST(BootRecordE2E, DumpsAndInvokeRunsWriteNoneAndTheNewestTwentyStay) {
   Sandbox box;
-  box.WriteFile("/usr/libexec/bootcrank/plugins/p.json", MarkingDescriptor("p"));
-  ASSERT_EQ(0, box.Run({"--dump-dependency-tree"}).status);
-  ASSERT_EQ(0, box.Run({"--invoke", "--method=start", "--plugin=p.json"}).status);
+  box.WritePlugin("p.json", MarkingDescriptor("p"));
+  RunExpecting(box, {"--dump-dependency-tree"});
+  RunExpecting(box, {"--invoke", "--method=start", "--plugin=p.json"});
   EXPECT_EQ(std::vector<std::string>{}, RecordNames(box));
   box.WriteFile("/var/log/bootcrank/notes.txt", "kept");
   for (int i = 0; i < 22; ++i) {
@@ -106,7 +104,7 @@ TEST(BootRecordE2E, DumpsAndInvokeRunsWriteNoneAndTheNewestTwentyStay) {
                       "0.000000Z.json",
                   "{}");
   }
-  ASSERT_EQ(0, box.Run({}).status);
+  RunExpecting(box, {});
   std::vector<std::string> names = RecordNames(box);
   ASSERT_EQ(21u, names.size());  // twenty records and the notes
   EXPECT_EQ("notes.txt", names.back());

@@ -1,5 +1,4 @@
-// Faults injected into real runs of the installed program. Every run must
-// end, report the fault and leave nothing behind.
+// Faults injected into real runs: each must end, report it and leave nothing.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,9 +19,6 @@ namespace {
 class FaultInjection : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ("", Leftovers(box_)); }
-  void Plugin(const std::string& file, const std::string& text, mode_t mode = 0644) {
-    box_.WriteFile("/usr/libexec/bootcrank/plugins/" + file, text, mode);
-  }
   Sandbox box_;
 };
 
@@ -34,8 +30,10 @@ TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
   ASSERT_EQ(0, CompileNativePlugin(box_, "hang", "sleep(2);\n  return open(\"" + box_.Path("/hang.done") +
                                                      "\", O_CREAT | O_WRONLY | O_CLOEXEC, 0644) < 0;"));
   // Runs only once the crashing plugin finished, however it finished.
-  Plugin("after.json", Descriptor("\"crash-ready\"", "", "\"file write --path=/var/run/quarro/after --content=ok\""));
-  Plugin("crash.json", Descriptor("", "\"crash-ready\"", ""));
+  box_.WritePlugin("after.json",
+                   Descriptor("\"crash-ready\"", "",
+                              "\"file write --path=/var/run/quarro/after --content=ok\""));
+  box_.WritePlugin("crash.json", Descriptor("", "\"crash-ready\"", ""));
   box_.WriteFile("/etc/quarro/bootcrank/debug.conf",
                  "killed:none:killed-done:kill -9 $$\n"
                  "next:killed-done:next-done:touch " + box_.Path("/next.ran") + "\n");
@@ -61,13 +59,12 @@ TEST_F(FaultInjection, OneBootRunSurvivesEveryFaultAndReportsEach) {
                      " ln -s /nonexistent/x.json dangling.json && ln -s loop.json loop.json &&"
                      " ln -s ping.so pong.so && ln -s pong.so ping.so && ln -s subdir linked.json &&"
                      " ln -s subdir linked.debug && ln -s . self.json && mkfifo fifo.so fifo.json"));
-  Plugin("good.json", MarkingDescriptor("good"));
-  Plugin("subdir/hidden.json", MarkingDescriptor("hidden"));
-  Plugin("unreadable.json", MarkingDescriptor("unreadable"), 0000);
-  Plugin("garbage.so", "not an object file\n");
+  box_.WritePlugin("good.json", MarkingDescriptor("good"));
+  box_.WritePlugin("subdir/hidden.json", MarkingDescriptor("hidden"));
+  box_.WritePlugin("unreadable.json", MarkingDescriptor("unreadable"), 0000);
+  box_.WritePlugin("garbage.so", "not an object file\n");
 
-  RunResult run = box_.Run({"--init", "--parallel"}, 300);
-  EXPECT_EQ(0, run.status) << run.out << run.err;
+  RunResult run = RunExpecting(box_, {"--init", "--parallel"}, 0, 300);
   // A sanitizer's run-time turns the signal into an exit status.
   EXPECT_EQ(1, CountRecords(run.out, "error", "Method invocation failed: crash->start() failed: exited "));
   EXPECT_EQ(0, CountRecords(run.out, "error", "Method invocation failed: hang->"));
@@ -95,17 +92,18 @@ TEST_F(FaultInjection, ExecutorKilledMidRunIsRestartedForLaterCommands) {
                      " ] || continue\n"
                  "  kill -9 ${dir#/proc/} && echo ${dir#/proc/} >> " + box_.Path("/killed") + "\n"
                  "done\n", 0755);
-  Plugin("before.json", Descriptor("", "\"before-done\"", "\"file write --path=/var/run/quarro/before --content=1\""));
+  box_.WritePlugin("before.json",
+                   Descriptor("", "\"before-done\"",
+                              "\"file write --path=/var/run/quarro/before --content=1\""));
   box_.WriteFile("/etc/quarro/bootcrank/debug.conf",
                  "killer:before-done:killer-done:" + box_.Path("/kill-executor") + "\n");
-  Plugin("after.json", Descriptor("\"killer-done\"", "",
-                                  "\"file write --path=/var/run/quarro/after --content=2\", "
-                                  "\"file append --path=/var/run/quarro/after --content=3\""));
-  RunResult run = box_.Run({"--parallel"});
-  EXPECT_EQ(0, run.status) << run.out << run.err;
-  ASSERT_TRUE(box_.Exists("/killed")) << "no executor process found to kill\n" << run.out;
-  std::string killed = box_.ReadFile("/killed");
-  EXPECT_EQ(1, std::count(killed.begin(), killed.end(), '\n')) << killed;
+  box_.WritePlugin("after.json",
+                   Descriptor("\"killer-done\"", "",
+                              "\"file write --path=/var/run/quarro/after --content=2\", "
+                              "\"file append --path=/var/run/quarro/after --content=3\""));
+  RunResult run = RunExpecting(box_, {"--parallel"});
+  std::string killed = box_.ReadFile("/killed");  // one executor process found and killed
+  EXPECT_EQ(1, std::count(killed.begin(), killed.end(), '\n')) << killed << run.out;
   EXPECT_EQ("1", box_.ReadFile("/var/run/quarro/before"));
   EXPECT_EQ("23", box_.ReadFile("/var/run/quarro/after")) << run.out;
   EXPECT_EQ(std::vector<std::string>{"Failed connecting to executor Connection refused"},

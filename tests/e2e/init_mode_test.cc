@@ -1,20 +1,19 @@
-// The host steps of the installed program, through stand-in programs below
-// the sandbox root: init mode's syslog and event daemons, configuration
-// upgrade and reload signal; daemon mode's init scripts, listed by a fake
-// "<root>/bin/chkconfig -p" or by the shipped lister from the root's /etc,
-// started and stopped in priority order.
+// The host steps of init and daemon mode, through stand-in programs below the
+// sandbox root (init scripts listed by a fake chkconfig or the shipped lister).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <sstream>
 
 #include "tests/e2e/run_records.h"
 
 namespace bootcrank {
 namespace testing {
 namespace {
+
+using namespace std::string_literals;
 
 // A program that appends its name and arguments to /steps below the root.
 std::string Recorder(const char* name) {
@@ -27,67 +26,51 @@ TEST(InitModeE2E, DaemonsStartFirstThenTheSyslogDaemonIsUpgradedAndReloaded) {
   box.WriteFile("/etc/init.d/evtd", Recorder("evtd"), 0755);
   box.WriteFile("/usr/lib/quarro/hvsyslog/bin/upgrade-syslog.conf.sh", Recorder("upgrade"), 0755);
   box.WriteFile("/etc/syslog.conf", "");
-  box.WriteFile("/usr/libexec/bootcrank/plugins/p.json", MarkingDescriptor("p"));
+  box.WritePlugin("p.json", MarkingDescriptor("p"));
   // A live "syslog daemon" that records the reload signal.
   Started daemon({"/bin/sh", "-c", "trap 'echo usr1 > " + box.Path("/reloaded") +
                                        "; exit 0' USR1; echo ready; while :; do sleep 0.05; done"},
                  nullptr);
   ASSERT_TRUE(daemon.AwaitOutput("ready", 10));
   box.WriteFile("/var/run/quarro/hvsyslogd.pid", "  " + std::to_string(daemon.Pid()) + "\n");
-  RunResult run = box.Run({"--init"});
+  RunExpecting(box, {"--init"});
   daemon.Wait(5);
-  EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(box.ReadFile("/steps"), "hvsyslogd -i\nevtd start\nupgrade \n");
   EXPECT_EQ(box.ReadFile("/reloaded"), "usr1\n");
   EXPECT_TRUE(box.Exists("/var/run/quarro/p.ran"));
 }
 
-// Nothing but a whole pid in range is signalled: a value of 2^32 + N used to
-// be narrowed to N (2^32 itself to the run's own process group), and a pid
-// beyond the read cap used to be read from the first 4 KiB.
+// Nothing but a whole pid in range is signalled (2^32 + N used to signal N).
 TEST(InitModeE2E, PidFileProblemsAreReportedAndTheRunStillSucceeds) {
   Sandbox box;
   Started sleeper({"/bin/sleep", "600"}, nullptr);  // SIGUSR1 would end it
   const pid_t bystander = sleeper.Pid();
-  const std::string other = std::to_string(bystander);
-  struct Case {
-    std::string content;  // "none": no pid file; "fifo": a FIFO nobody writes
-    const char* tag;
-    const char* message;
-  };
-  const char* unreadable = "unable to read hvsyslogd pid.";
-  for (const Case& c : {Case{"none", "warning", "unable to open hvksyslogd pid file."},
-                        Case{"fifo", "error", unreadable}, Case{"syslogd\n", "error", unreadable},
-                        Case{"0\n", "error", unreadable}, Case{"-1\n", "error", unreadable},
-                        Case{"4294967296\n", "error", unreadable},
-                        Case{std::to_string(4294967296LL + bystander) + "\n", "error", unreadable},
-                        Case{other + "abc\n", "error", unreadable},
-                        Case{other + "\n" + std::string(5000, ' '), "error", unreadable}}) {
-    SCOPED_TRACE(c.content.substr(0, 20));
-    std::string pidFile = box.Path("/var/run/quarro/hvsyslogd.pid");
-    unlink(pidFile.c_str());
-    if (c.content == "fifo") {
-      ASSERT_EQ(0, mkfifo(pidFile.c_str(), 0644));
-    } else if (c.content != "none") {
-      box.WriteFile("/var/run/quarro/hvsyslogd.pid", c.content);
-    }
-    RunResult run = box.Run({"--init"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(HasRecord(run.out, c.tag, c.message)) << run.out;
+  const std::string other = std::to_string(bystander), pidFile = "/var/run/quarro/hvsyslogd.pid";
+  // "none": no pid file, a warning; "fifo": a FIFO nobody writes; the others are unreadable.
+  for (const std::string& content :
+       {"none"s, "fifo"s, "syslogd\n"s, "0\n"s, "-1\n"s, "4294967296\n"s, other + "abc\n",
+        std::to_string(4294967296LL + bystander) + "\n", other + "\n" + std::string(5000, ' ')}) {
+    SCOPED_TRACE(content.substr(0, 20));
+    box.Remove(pidFile);
+    ASSERT_EQ(0, content == "fifo" ? mkfifo(box.Path(pidFile).c_str(), 0644) : 0);
+    if (content != "none" && content != "fifo") box.WriteFile(pidFile, content);
+    RunResult run = RunExpecting(box, {"--init"});
+    EXPECT_TRUE(content == "none"
+                    ? HasRecord(run.out, "warning", "unable to open hvksyslogd pid file.")
+                    : HasRecord(run.out, "error", "unable to read hvsyslogd pid."))
+        << run.out;
     EXPECT_EQ(0, waitpid(bystander, nullptr, WNOHANG)) << "the bystander was signalled";
   }
 }
 
-// An empty directory option (a script's unset variable) is no directory, not
-// the default one with the host's own plugins.
+// An empty option (a script's unset variable) is no directory, not the default.
 TEST(InitModeE2E, AMissingOrEmptyPluginDirectoryEndsTheRunWithStatusOneAfterTheFinishSteps) {
   for (const char* option : {"--plugin-directory=/nonexistent/plugins", "--plugin-directory="}) {
     SCOPED_TRACE(option);
     Sandbox box;
-    box.WriteFile("/usr/libexec/bootcrank/plugins/host.json", MarkingDescriptor("host"));
-    RunResult run = box.Run({"--init", option});
+    box.WritePlugin("host.json", MarkingDescriptor("host"));
+    RunResult run = RunExpecting(box, {"--init", option}, 1);
     EXPECT_FALSE(box.Exists("/var/run/quarro/host.ran"));
-    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(CountRecords(run.out, "error", "unhandled exception whilst enumerating plugins.\nDetails:\n "), 1)
         << run.out;
     EXPECT_TRUE(HasRecord(run.out, "info", "Executor has been Successfully Stopped")) << run.out;
@@ -100,14 +83,16 @@ TEST(InitModeE2E, AMissingOrEmptyPluginDirectoryEndsTheRunWithStatusOneAfterTheF
 
 class DaemonModeE2E : public ::testing::Test {
  protected:
-  // The scripts {name, priority, shell lines}, listed in the given order;
-  // each appends "begin|end <name> <argument>" to /order around its lines.
-  void Install(const std::vector<std::array<std::string, 3>>& daemons) {
-    std::string listing, order = box_.Path("/order");
-    for (const auto& d : daemons) {
-      box_.WriteFile("/etc/init.d/" + d[0], "#!/bin/sh\necho \"begin " + d[0] + " $1\" >> " + order + "\n" + d[2] +
-                                                "\necho \"end " + d[0] + " $1\" >> " + order + "\n", 0755);
-      listing += box_.Path("/etc/init.d/" + d[0]) + " " + d[1] + "\n";
+  // The scripts "<name> <priority> <shell line>", one a line, listed in that
+  // order; each appends "begin|end <name> <argument>" to /order around its line.
+  void Install(const std::string& daemons) {
+    std::istringstream lines(daemons + "\n");
+    std::string listing, order = " $1\" >> " + box_.Path("/order") + "\n";
+    for (std::string name, level, line; lines >> name >> level && std::getline(lines, line);) {
+      box_.WriteFile(
+          "/etc/init.d/" + name,
+          "#!/bin/sh\necho \"begin " + name + order + line + "\necho \"end " + name + order, 0755);
+      listing += box_.Path("/etc/init.d/" + name) + " " + level + "\n";
     }
     box_.WriteFile("/listing", listing);
     box_.WriteFile("/bin/chkconfig", "#!/bin/sh\n[ \"$1\" = -p ] && cat " + box_.Path("/listing") + "\n", 0755);
@@ -120,13 +105,12 @@ class DaemonModeE2E : public ::testing::Test {
 };
 
 TEST_F(DaemonModeE2E, StartGoesUpThePrioritiesOneLevelAfterAnotherPastFailures) {
-  // Listed out of order; level 10 takes a while, so a missing chain would
-  // let the higher levels begin before it ends. hvsyslogd and evtd are
-  // never started by this run. webd lists the descriptors scripts inherit.
-  Install({{"webd", "40", ListDescriptors(box_.Path("/webd.fds"))}, {"ntpd", "10", "sleep 1"}, {"hvsyslogd", "5"},
-           {"exits", "20", "exit 4"}, {"evtd", "6"}, {"evtd.local", "7"}, {"killed", "30", "kill -9 $$"}});
-  RunResult r = box_.Run({"--daemon=wait", "--method=start", "--parallel"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
+  // Level 10 takes a while: without the chain higher levels would begin before it
+  // ends. Start runs leave out hvsyslogd and evtd.
+  Install("webd 40 " + ListDescriptors(box_.Path("/webd.fds")) +
+          "\nntpd 10 sleep 1\nhvsyslogd 5\nexits 20 exit 4\nevtd 6\nevtd.local 7\n"
+          "killed 30 kill -9 $$");
+  RunResult r = RunExpecting(box_, {"--daemon=wait", "--method=start", "--parallel"});
   EXPECT_EQ("begin evtd.local start\nend evtd.local start\nbegin ntpd start\nend ntpd start\n"
             "begin exits start\nbegin killed start\nbegin webd start\nend webd start\n",
             box_.ReadFile("/order"));
@@ -144,9 +128,8 @@ TEST_F(DaemonModeE2E, StartGoesUpThePrioritiesOneLevelAfterAnotherPastFailures) 
 }
 
 TEST_F(DaemonModeE2E, StopGoesDownThePrioritiesIncludesEveryDaemonAndGoesOnAfterAFailure) {
-  Install({{"ntpd", "10"}, {"webd", "30", "sleep 1"}, {"hvsyslogd", "5"}, {"sshd", "20", "exit 3"}, {"evtd", "6"}});
-  RunResult r = box_.Run({"--daemon=wait", "--method=stop", "--parallel"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
+  Install("ntpd 10\nwebd 30 sleep 1\nhvsyslogd 5\nsshd 20 exit 3\nevtd 6");
+  RunResult r = RunExpecting(box_, {"--daemon=wait", "--method=stop", "--parallel"});
   EXPECT_EQ("begin webd stop\nend webd stop\nbegin sshd stop\nbegin ntpd stop\nend ntpd stop\n"
             "begin evtd stop\nend evtd stop\nbegin hvsyslogd stop\nend hvsyslogd stop\n",
             box_.ReadFile("/order"));
@@ -162,8 +145,7 @@ TEST_F(DaemonModeE2E, StopGoesDownThePrioritiesIncludesEveryDaemonAndGoesOnAfter
 }
 
 TEST_F(DaemonModeE2E, WithoutChkconfigTheShippedListerListsTheRootsOwnScripts) {
-  // webd and sshd are linked in /etc/rc2.d, ntpd has only its header and
-  // waits for sshd, cron's header would enable it but its K link disables it.
+  // ntpd has only its header and waits for sshd; cron's K link disables it.
   const std::string order = box_.Path("/order");
   auto script = [&](const std::string& name, const std::string& header) {
     box_.WriteFile("/etc/init.d/" + name, "#!/bin/sh\n### BEGIN INIT INFO\n" + header + "### END INIT INFO\necho \"" +
@@ -178,16 +160,13 @@ TEST_F(DaemonModeE2E, WithoutChkconfigTheShippedListerListsTheRootsOwnScripts) {
   for (const std::string link : {"S01webd", "S02sshd", "K01cron"}) {
     ASSERT_EQ(0, symlink(("../init.d/" + link.substr(3)).c_str(), box_.Path("/etc/rc2.d/" + link).c_str()));
   }
-  RunResult r = box_.Run({"--daemon=wait", "--method=start"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
-  r = box_.Run({"--daemon=wait", "--method=stop"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
+  RunExpecting(box_, {"--daemon=wait", "--method=start"});
+  RunExpecting(box_, {"--daemon=wait", "--method=stop"});
   EXPECT_EQ("webd start\nsshd start\nntpd start\nntpd stop\nsshd stop\nwebd stop\n", box_.ReadFile("/order"));
 
   box_.Remove("/order");
   box_.WriteFile("/bin/chkconfig", "#!/bin/sh\necho " + box_.Path("/etc/init.d/cron") + " 5\n", 0755);
-  r = box_.Run({"--daemon=wait", "--method=start"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
+  RunExpecting(box_, {"--daemon=wait", "--method=start"});
   EXPECT_EQ("cron start\n", box_.ReadFile("/order")) << "a root with /bin/chkconfig keeps using it";
 }
 

@@ -1,8 +1,5 @@
-// Native plugins whose loading goes wrong, in one boot run of the installed
-// program: the tables are read in a child, so a constructor that crashes,
-// exits or hangs, a table pointer that points nowhere and an answer made
-// garbage each cost only their own file, reported with its path, and the
-// other plugins run.
+// Native plugins whose tables (read in a child) crash, exit, hang or lie cost
+// only their own file, reported with its path; the other plugins run.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/run_records.h"
@@ -11,27 +8,23 @@ namespace bootcrank {
 namespace testing {
 namespace {
 
-// A sanitizer's run-time in nativeExecutor turns a crash into an exit status
-// of its own.
+// A sanitizer's run-time in nativeExecutor turns a crash into an exit status.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
 #endif
 
-// Compiles <plugin dir>/<name>.so from `code` followed by its tables; the
-// object provides "<name>-ready" and requires what `requires` points at.
+// <plugin dir>/<name>.so from `code` and its tables: it provides
+// "<name>-ready" and requires what `requires` points at.
 int CompileTables(const Sandbox& box, const std::string& name, const std::string& code,
                   const std::string& requires = "NULL", const std::string& start = "return 0;") {
-  box.WriteFile("/" + name + ".c",
-                "#include <bootcrank/native_plugin.h>\n#include <fcntl.h>\n#include <signal.h>\n"
-                "#include <stdio.h>\n#include <unistd.h>\n" + code + "\n"
-                "static const char *const provided[] = {\"" + name + "-ready\", NULL};\n"
-                "static int Start(void) {\n" + start + "\n}\n"
-                "const struct bootcrank_metadata metadata = {1, " + requires + ", provided};\n"
-                "const struct bootcrank_operations operations = {Start, NULL};\n");
-  return Shell("cc -shared -fPIC -I'" BOOTCRANK_SOURCE_DIR "/include' -o '" + box.PluginDir() +
-               "/" + name + ".so' '" + box.Path("/" + name + ".c") + "'");
+  return CompileNative(box, name,
+                       code + "\nstatic const char *const provided[] = {\"" + name +
+                           "-ready\", NULL};\nstatic int Start(void) {\n" + start +
+                           "\n}\nconst struct bootcrank_metadata metadata = {1, " + requires +
+                           ", provided};\n"
+                           "const struct bootcrank_operations operations = {Start, NULL};\n");
 }
 
 TEST(NativeTablesEndToEnd, HostileObjectsAreLoadFailuresOfTheirOwnFileAndTheBootGoesOn) {
@@ -51,39 +44,41 @@ TEST(NativeTablesEndToEnd, HostileObjectsAreLoadFailuresOfTheirOwnFileAndTheBoot
   for (const Case& c : cases) {
     ASSERT_EQ(0, CompileTables(box, c.name, c.code, c.requires)) << c.name;
     // A plugin that waits for the hostile one runs all the same.
-    box.WriteFile("/usr/libexec/bootcrank/plugins/after-" + c.name + ".json",
-                  Descriptor("\"" + c.name + "-ready\"", "",
-                             "\"file write --path=/var/run/quarro/after-" + c.name + " --content=ok\""));
+    box.WritePlugin(
+        "after-" + c.name + ".json",
+        Descriptor("\"" + c.name + "-ready\"", "",
+                   "\"file write --path=/var/run/quarro/after-" + c.name + " --content=ok\""));
   }
   // A well-behaved native plugin among them, which waits for a JSON one.
-  ASSERT_EQ(0, CompileTables(box, "good", "static const char *const needed[] = {\"first-ready\", NULL};",
-                             "needed",
-                             "return access(\"" + box.Path("/var/run/quarro/first") + "\", F_OK) != 0 ||\n"
-                             "       open(\"" + box.Path("/good.ran") + "\", O_CREAT | O_WRONLY, 0644) < 0;"));
-  box.WriteFile("/usr/libexec/bootcrank/plugins/first.json",
-                Descriptor("", "\"first-ready\"", "\"file write --path=/var/run/quarro/first --content=1\""));
-
+  ASSERT_EQ(
+      0, CompileTables(box, "good", "static const char *const needed[] = {\"first-ready\", NULL};",
+                       "needed",
+                       "return access(\"" + box.Path("/var/run/quarro/first") +
+                           "\", F_OK) != 0 ||\n"
+                           "       open(\"" +
+                           box.Path("/good.ran") + "\", O_CREAT | O_WRONLY, 0644) < 0;"));
+  box.WritePlugin(
+      "first.json",
+      Descriptor("", "\"first-ready\"", "\"file write --path=/var/run/quarro/first --content=1\""));
   // Well inside the test's own time-out, so that a hung boot fails here.
-  RunResult run = box.Run({"--init", "--parallel"}, 60);
-  EXPECT_EQ(0, run.status) << run.out << run.err;
+  RunResult run = RunExpecting(box, {"--init", "--parallel"});
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     std::string text = "exception occurred whilst loading plugin " + c.name + ".so: plugin `" +
-                       box.PluginDir() + "/" + c.name + ".so' is invalid: reading its tables in nativeExecutor: " +
-                       c.what;
+                       box.PluginDir() + "/" + c.name +
+                       ".so' is invalid: reading its tables in nativeExecutor: " + c.what;
     for (const char* tag : {"alert", "warning"}) {
-      if (c.what.empty()) {
-        EXPECT_EQ(1, CountRecords(run.out, tag, text)) << c.name << " " << tag << "\n" << run.out;
-      } else {
-        EXPECT_TRUE(HasRecord(run.out, tag, text)) << c.name << " " << tag << "\n" << run.out;
-      }
+      EXPECT_TRUE(c.what.empty() ? CountRecords(run.out, tag, text) == 1
+                                 : HasRecord(run.out, tag, text))
+          << tag << "\n"
+          << run.out;
     }
-    EXPECT_EQ("ok", box.ReadFile("/var/run/quarro/after-" + c.name)) << c.name << "\n" << run.out;
+    EXPECT_EQ("ok", box.ReadFile("/var/run/quarro/after-" + c.name));
   }
   EXPECT_TRUE(box.Exists("/good.ran")) << run.out;
   EXPECT_EQ("1", box.ReadFile("/var/run/quarro/first"));
   EXPECT_TRUE(Messages(run.out, "error").empty()) << run.out;
-  // The hanging reader was killed, not left behind.
-  EXPECT_EQ("", Leftovers(box));
+  EXPECT_EQ("", Leftovers(box));  // the hanging reader was killed
 }
 
 }  // namespace

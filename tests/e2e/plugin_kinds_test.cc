@@ -1,8 +1,5 @@
-// The plugin kinds in one real boot run of the installed program (JSON
-// commands through the executor process, native plugins through
-// nativeExecutor, debug injections and the init script of --init through the
-// shell), what they inherit, and interactive runs driven on a real
-// pseudo-terminal.
+// Every plugin kind in one boot run, what they inherit, and interactive runs
+// on a real pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/run_records.h"
@@ -101,8 +98,7 @@ TEST_F(InteractiveRun, AnswersExecuteSkipTroubleshootAndContinue) {
   ASSERT_EQ(session.Finish(), 0) << session.Output();
   EXPECT_EQ(box_.ReadFile("/ran"), "a\nshell\nb\ny\nz\n");
   EXPECT_EQ(box_.ReadFile("/shell.fds"), "0\n1\n2\n");
-  // What the shell starts has the default signal dispositions (the program
-  // ignores SIGPIPE) and an empty signal mask.
+  // Default signal dispositions (the program ignores SIGPIPE), an empty mask.
   EXPECT_EQ(box_.ReadFile("/shell.signals"), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
   EXPECT_EQ(Count(session.Output(), "current plugin: "), 4u) << session.Output();
 }

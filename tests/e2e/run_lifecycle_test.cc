@@ -1,6 +1,4 @@
-// How a run of the installed program ends when the host gets in its way: a
-// termination signal in the middle of the run, a second run while one is
-// going, an executor process that stops answering.
+// How a run ends when a signal, a second run or a stalled executor gets in its way.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -30,15 +28,13 @@ std::string SignalExecutor(const Sandbox& box, const std::string& signal) {
   return box.Path("/signal-executor") + " " + signal;
 }
 
-// SIGTERM mid-boot: the running plugin's process is ended, no further plugin
-// starts, the profiling log and the run-once record cover what ran, the
-// executor stops, and nothing is left.
+// SIGTERM mid-boot: running plugins end, no more start, the records cover what ran.
 TEST(RunLifecycleE2E, TerminationSignalEndsTheRunCleanly) {
   Sandbox box;
-  box.WriteFile("/usr/libexec/bootcrank/plugins/once.json",
-                MarkingDescriptor("once", ", \"provides\": [\"once-done\"]", "true", "7"));
-  box.WriteFile("/usr/libexec/bootcrank/plugins/later.json",
-                MarkingDescriptor("later", ", \"requires\": [\"slow-done\"]", "true"));
+  box.WritePlugin("once.json",
+                  MarkingDescriptor("once", ", \"provides\": [\"once-done\"]", "true", "7"));
+  box.WritePlugin("later.json",
+                  MarkingDescriptor("later", ", \"requires\": [\"slow-done\"]", "true"));
   box.WriteFile("/etc/quarro/bootcrank/debug.conf",
                 Injection(box, "slow", "once-done", "slow-done", "sleep 300"));
   Started run = box.Start({"--init"});
@@ -56,8 +52,7 @@ TEST(RunLifecycleE2E, TerminationSignalEndsTheRunCleanly) {
   EXPECT_TRUE(box.Exists("/var/run/quarro/once.ran"));
   EXPECT_FALSE(box.Exists("/var/run/quarro/later.ran"));
   EXPECT_NE(box.ReadFile("/var/log/sysboot.log").find("once"), std::string::npos);
-  EXPECT_EQ(0, Shell("gzip -dc " + box.Path("/bootbank/bootcrnk.gz") + " | grep -q once7"));
-  EXPECT_NE(0, Shell("gzip -dc " + box.Path("/bootbank/bootcrnk.gz") + " | grep -q later"));
+  EXPECT_EQ("bootcrank.run-once=once7,\n", Unzipped(box, "/bootbank/bootcrnk.gz"));  // not later's
   EXPECT_EQ("", Leftovers(box));
 }
 
@@ -68,7 +63,7 @@ TEST(RunLifecycleE2E, ASecondRunWaitsForTheFirst) {
                 Injection(box, "gate", "gate-in", "gate-out", "while [ ! -e " + box.Path("/open") + " ]; do sleep 0.05; done"));
   Started first = box.Start({});
   ASSERT_TRUE(first.AwaitOutput("executing start plugin: gate", 30)) << first.Output();
-  box.WriteFile("/usr/libexec/bootcrank/plugins/second.json", MarkingDescriptor("second"));
+  box.WritePlugin("second.json", MarkingDescriptor("second"));
   Started second = box.Start({"--invoke", "--method=start", "--plugin=second.json"});
   ASSERT_TRUE(second.AwaitOutput("info: waiting for the run of process " + std::to_string(first.Pid()) +
                                      " to end (it holds " + box.Path("/var/run/quarro/bootcrank.lock") + ")",
@@ -86,15 +81,14 @@ TEST(RunLifecycleE2E, ASecondRunWaitsForTheFirst) {
   EXPECT_EQ("", Leftovers(box));
 }
 
-// An executor that stops answering (SIGSTOP) holds the waiting command, with a
-// status line every 10 s; a signal still ends the run, whose stop ends that
-// executor by its pid. At the end of a run it does not hold the run either.
+// A stopped executor is reported every 10 s and ended by its pid, mid-run or at the end.
 TEST(RunLifecycleE2E, AStalledExecutorIsReportedAndEndedByItsPid) {
   Sandbox box;
   box.WriteFile("/etc/quarro/bootcrank/debug.conf",
                 Injection(box, "stopper", "stopper-in", "stopped", SignalExecutor(box, "STOP")));
-  box.WriteFile("/usr/libexec/bootcrank/plugins/late.json",
-                Descriptor("\"stopped\"", "", "\"file write --path=/var/run/quarro/late --content=1\""));
+  box.WritePlugin(
+      "late.json",
+      Descriptor("\"stopped\"", "", "\"file write --path=/var/run/quarro/late --content=1\""));
   Started run = box.Start({});
   ASSERT_TRUE(run.AwaitOutput("info: still waiting for the CLI executor after 10 s: plugin 'late', command "
                               "'file write --path=/var/run/quarro/late --content=1'",
@@ -106,10 +100,9 @@ TEST(RunLifecycleE2E, AStalledExecutorIsReportedAndEndedByItsPid) {
   EXPECT_EQ(1, CountRecords(result.out, "warning", "Ending executor process ")) << result.out;
   EXPECT_EQ("", Leftovers(box));
 
-  box.WriteFile("/usr/libexec/bootcrank/plugins/late.json", MarkingDescriptor("first", ", \"provides\": [\"b\"]"));
+  box.WritePlugin("late.json", MarkingDescriptor("first", ", \"provides\": [\"b\"]"));
   box.WriteFile("/etc/quarro/bootcrank/debug.conf", Injection(box, "stopper", "b", "stopped", SignalExecutor(box, "STOP")));
-  result = box.Run({}, 60);
-  EXPECT_EQ(0, result.status) << result.out;
+  result = RunExpecting(box, {});
   EXPECT_EQ(1, CountRecords(result.out, "warning", "Ending executor process ")) << result.out;
   EXPECT_EQ("", Leftovers(box));
 }

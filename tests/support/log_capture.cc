@@ -1,5 +1,7 @@
 #include "support/log_capture.h"
 
+#include "support/sandbox.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -30,12 +32,7 @@ LogCapture::~LogCapture() {
 
 std::string LogCapture::Text() const {
   fflush(stdout);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = pread(file_, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;) {
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
+  return ReadAll("/proc/self/fd/" + std::to_string(file_));
 }
 
 std::vector<std::string> LogCapture::Messages(const std::string& tag) const {

@@ -30,23 +30,14 @@ namespace testing {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
-int DecodeStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+int DecodeStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
-std::runtime_error SystemError(const std::string& what) { return std::runtime_error(what + ": " + strerror(errno)); }
-
-// Asks an executor left serving in `root` (usually none) to stop.
-void StopExecutor(const std::string& root) {
-  struct sockaddr_un address = {AF_UNIX, {}};
-  (root + "/var/run/quarro/bootcrankExecutor.sock").copy(address.sun_path, sizeof address.sun_path - 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) {
-    (void)!write(fd, "stop", 4);
-    shutdown(fd, SHUT_WR);
-    struct pollfd p = {fd, POLLIN, 0};
-    poll(&p, 1, 2000);  // closed once the executor saw it
-  }
-  close(fd);
+std::runtime_error SystemError(const std::string& what) {
+  return std::runtime_error(what + ": " + strerror(errno));
 }
 
 }  // namespace
@@ -56,24 +47,40 @@ int Shell(const std::string& command) {
   return status == -1 ? -1 : DecodeStatus(status);
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
 Sandbox::Sandbox() {
   const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bcsb-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) throw SystemError("mkdtemp");
-  root_ = pattern;
+  root_ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bcsb-XXXXXX";
+  if (mkdtemp(&root_[0]) == nullptr) throw SystemError("mkdtemp");
   if (*BOOTCRANK_STAGE != '\0') {
     fs::copy(BOOTCRANK_STAGE, root_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   }
-  for (const char* dir : {"/dev", "/var/log", "/var/run/quarro", "/bootbank",
-                          "/etc/quarro/bootcrank", "/usr/libexec/bootcrank/plugins"}) {
+  for (const char* dir : {"/var/log", "/var/run/quarro", "/bootbank", "/etc/quarro/bootcrank",
+                          "/usr/libexec/bootcrank/plugins"}) {
     MakeDirectory(dir);
   }
   WriteFile("/dev/kmsg", "");
   WriteFile("/dev/log", "");
 }
 
+// Asks an executor left serving in the root (usually none) to stop.
 Sandbox::~Sandbox() {
-  StopExecutor(root_);
+  struct sockaddr_un address = {AF_UNIX, {}};
+  Path("/var/run/quarro/bootcrankExecutor.sock")
+      .copy(address.sun_path, sizeof address.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) {
+    (void)!write(fd, "stop", 4);
+    shutdown(fd, SHUT_WR);
+    struct pollfd p = {fd, POLLIN, 0};
+    poll(&p, 1, 2000);  // closed once the executor saw it
+  }
+  close(fd);
   Remove("");
 }
 
@@ -88,27 +95,26 @@ void Sandbox::Remove(const std::string& absolute) const {
   fs::remove_all(Path(absolute), ignored);
 }
 
-void Sandbox::WriteFile(const std::string& absolute, const std::string& content, mode_t mode) const {
+void Sandbox::WriteFile(const std::string& absolute, const std::string& content,
+                        mode_t mode) const {
   MakeDirectory(absolute.substr(0, absolute.rfind('/')));
-  std::string path = Path(absolute);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Path(absolute), std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
-  fs::permissions(path, static_cast<fs::perms>(mode));
+  if (!out) throw std::runtime_error("cannot write " + Path(absolute));
+  fs::permissions(Path(absolute), static_cast<fs::perms>(mode));
 }
 
-std::string Sandbox::ReadFile(const std::string& absolute) const {
-  std::ostringstream text;
-  text << std::ifstream(Path(absolute), std::ios::binary).rdbuf();
-  return text.str();
-}
+std::string Sandbox::ReadFile(const std::string& absolute) const { return ReadAll(Path(absolute)); }
 
-bool Sandbox::Exists(const std::string& absolute) const { return fs::exists(fs::symlink_status(Path(absolute))); }
+bool Sandbox::Exists(const std::string& absolute) const {
+  return fs::exists(fs::symlink_status(Path(absolute)));
+}
 
 std::vector<std::string> Sandbox::Environment() const {
   const char* path = getenv("PATH");
-  std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_, std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
+  std::vector<std::string> env = {"BOOTCRANK_ROOT=" + root_,
+                                  std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
     if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
@@ -117,6 +123,12 @@ std::vector<std::string> Sandbox::Environment() const {
 
 RunResult Sandbox::Run(const std::vector<std::string>& args, int timeoutSeconds) const {
   return Start(args).Wait(timeoutSeconds);
+}
+
+Started Sandbox::Start(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {Program()}, env = Environment();
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Started(argv, &env);
 }
 
 Started::Started(const std::vector<std::string>& argv, const std::vector<std::string>* env) {
@@ -128,18 +140,18 @@ Started::Started(const std::vector<std::string>& argv, const std::vector<std::st
   }
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(const_cast<char*>((*env)[i].c_str()));
+  for (size_t i = 0; env != nullptr && i < env->size(); ++i) {
+    envp.push_back(const_cast<char*>((*env)[i].c_str()));
+  }
   args.push_back(nullptr);
   envp.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ < 0) throw SystemError("fork");
+  if ((pid_ = fork()) < 0) throw SystemError("fork");
   if (pid_ == 0) {
     setpgid(0, 0);
     dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
     dup2(files_[0], 1);
     dup2(files_[1], 2);
-    // What the children inherit is then the program's own doing.
-    host::CloseDescriptorsFrom(3);
+    host::CloseDescriptorsFrom(3);  // what the children inherit is then the program's own doing
     execve(args[0], args.data(), env != nullptr ? envp.data() : environ);
     _exit(127);
   }
@@ -151,28 +163,23 @@ Started::~Started() {
 }
 
 std::string Started::Output(int stream) const {
-  std::string text;
-  char buffer[65536];
-  for (ssize_t n; (n = pread(files_[stream - 1], buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;) {
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
+  return ReadAll("/proc/self/fd/" + std::to_string(files_[stream - 1]));
 }
 
 bool Started::AwaitOutput(const std::string& text, int timeoutSeconds) const {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  while (Output(1).find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
+  for (auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+       Output(1).find(text) == std::string::npos;) {
+    if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
 }
 
 RunResult Started::Wait(int timeoutSeconds) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
   while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (Clock::now() > deadline) {
       kill(-pid_, SIGKILL);
       kill(pid_, SIGKILL);
       waitpid(pid_, &status, 0);
@@ -180,22 +187,12 @@ RunResult Started::Wait(int timeoutSeconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   waited_ = true;
-  RunResult result;
-  result.status = DecodeStatus(status);
-  result.out = Output(1);
-  result.err = Output(2);
-  return result;
+  return RunResult{DecodeStatus(status), Output(1), Output(2)};
 }
 
 RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
                      int timeoutSeconds) {
   return Started(argv, env).Wait(timeoutSeconds);
-}
-
-Started Sandbox::Start(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {Program()}, env = Environment();
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Started(argv, &env);
 }
 
 }  // namespace testing

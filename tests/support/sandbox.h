@@ -16,9 +16,9 @@ struct RunResult {
   std::string out, err;
 };
 
-// `argv` with `env` (null: inherit) running in a process group of its own,
-// stdin on /dev/null, its output going to unlinked files. The destructor
-// kills what still runs.
+// `argv` with `env` (null: inherit) in a process group of its own, stdin on
+// /dev/null, its output going to unlinked files. The destructor kills what
+// still runs.
 class Started {
  public:
   Started(const std::vector<std::string>& argv, const std::vector<std::string>* env);
@@ -27,8 +27,7 @@ class Started {
   Started& operator=(const Started&) = delete;
 
   pid_t Pid() const { return pid_; }
-  // What it wrote so far to standard output (1) or error (2).
-  std::string Output(int stream = 1) const;
+  std::string Output(int stream = 1) const;  // so far, of standard output (1) or error (2)
   // Waits until its standard output holds `text`; false after the time-out.
   bool AwaitOutput(const std::string& text, int timeoutSeconds) const;
   // Waits for it to end; after `timeoutSeconds` its group is killed (137).
@@ -56,6 +55,9 @@ class Sandbox {
 
   // Paths below the root; WriteFile creates parent directories.
   void WriteFile(const std::string& absolute, const std::string& content, mode_t mode = 0644) const;
+  void WritePlugin(const std::string& file, const std::string& content, mode_t mode = 0644) const {
+    WriteFile("/usr/libexec/bootcrank/plugins/" + file, content, mode);
+  }
   std::string ReadFile(const std::string& absolute) const;
   bool Exists(const std::string& absolute) const;
   void MakeDirectory(const std::string& absolute) const;
@@ -74,9 +76,8 @@ class Sandbox {
 // Started(argv, env).Wait(timeoutSeconds).
 RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env,
                      int timeoutSeconds);
-
-// A shell command line's exit status (or 128 + signal).
-int Shell(const std::string& command);
+int Shell(const std::string& command);         // exit status (or 128 + signal)
+std::string ReadAll(const std::string& path);  // "" when unreadable
 
 }  // namespace testing
 }  // namespace bootcrank
