@@ -91,6 +91,10 @@ TEST_F(FaultInjection, ExecutorKilledMidRunIsRestartedForLaterCommands) {
                  "  [ \"$(readlink $dir/exe)\" = " + box_.Path("/usr/lib/quarro/bootcrank/hvcliExecutor") +
                      " ] || continue\n"
                  "  kill -9 ${dir#/proc/} && echo ${dir#/proc/} >> " + box_.Path("/killed") + "\n"
+                 // SIGKILL lands asynchronously: until the process is a zombie its
+                 // listener still takes connections, and a command sent to it is
+                 // lost with a reset rather than refused.
+                 "  while s=$(cut -d' ' -f3 $dir/stat 2>/dev/null) && [ \"$s\" != Z ]; do sleep 0.01; done\n"
                  "done\n", 0755);
   box_.WritePlugin("before.json",
                    Descriptor("", "\"before-done\"",
