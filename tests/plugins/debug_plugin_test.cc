@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "support/log_capture.h"
+#include "support/temp_root.h"
 #include "support/thrown.h"
 
 namespace bootcrank {
@@ -35,6 +36,23 @@ TEST(DebugConfigTest, FourFieldsAfterDroppingEmptyOnesElseMalformed) {
             (Names{"ignoring malformed debug entry at line 3: a:b:c:d:e",
                    "ignoring malformed debug entry at line 5: web:r:p:curl http://host/x",
                    "ignoring malformed debug entry at line 6: short:r:p"}));
+}
+
+// Discovery consults the file once per file name: the cache reads it once and
+// replays its malformed-line messages, so the log is as if it read it each time.
+TEST(DebugConfigTest, TheCacheReadsOnceAndLogsTheMalformedLinesAtEachRead) {
+  testing::TempRoot root;
+  root.Write("etc/quarro/bootcrank/debug.conf", "bad\nn:r:p:c\nworse:x\n");
+  testing::LogCapture capture;
+  DebugEntryCache cache;
+  EXPECT_EQ(cache.Read().size(), 1u);
+  root.Write("etc/quarro/bootcrank/debug.conf", "");
+  EXPECT_EQ(cache.Read().at(0).name, "n");
+  const Names once{"ignoring malformed debug entry at line 1: bad",
+                   "ignoring malformed debug entry at line 3: worse:x"};
+  Names twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(capture.Messages("info"), twice);
 }
 
 TEST(DebugConfigTest, BarrierListsSplitWithQuotesAndEscapes) {

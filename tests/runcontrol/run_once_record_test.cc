@@ -39,6 +39,7 @@ TEST(RunOnceRecord, WritesOneGzipLineInSetOrderAndReadsLeniently) {
            {"bootcrank.run-twice=a,b,\n", kGzip, {}},
            {"bootcrank.run", kGzip, {}},
            {"bootcrank.run-once=a,b,\n", kPlain, {}},
+           {"", kPlain, {}},
            {"bootcrank.run-once=a,b,\n", kBadCheckSum, {}}}) {
     std::string record = root.Path("bootbank/bootcrnk");
     root.Write("bootbank/bootcrnk", text);
