@@ -42,7 +42,7 @@ TEST(NativeTablesTest, AnythingElseIsAMalformedAnswer) {
            {"9:no-object,1:x,1:y,", "unexpected data at byte 16"},
            {"9:no-symbol,10:operations,", "expected loader error at byte 26"},
        }) {
-    EXPECT_EQ(malformed + text, testing::Thrown([&] { ParseNativeTables(answer, path); }))
+    EXPECT_EQ(malformed + text, testing::Thrown([&, a = answer] { ParseNativeTables(a, path); }))
         << answer;
   }
 }
