@@ -132,8 +132,14 @@ TEST_F(CommandLineTest, DiffAndFleetJsonAndNamesThatAreNotUtf8) {
   // Names come from file names, which need not be UTF-8: such bytes are replaced.
   std::string latin1 =
       root.Write("latin1.log", kLogHead + "caf\xe9\n=== Bootcrank configuration info ===\n"s);
-  Output json = Run({"blame", "--json", latin1});
-  EXPECT_EQ(nlohmann::json::parse(json.out)["plugins"][0]["name"], "caf\xef\xbf\xbd");
+  // Each command writes its JSON with the same replacement.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"blame", "--json", latin1},
+                                             {"diff", "--json", latin1, latin1},
+                                             {"fleet", "--json", latin1}}) {
+    Output json = Run(args);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["plugins"][0]["name"], "caf\xef\xbf\xbd") << args[0];
+  }
 }
 
 TEST_F(CommandLineTest, ColourOnlyOnATerminalWithoutNoColor) {
