@@ -29,6 +29,20 @@ TEST(InitScriptListingTest, OrdersByPriorityStablyAndSetsMalformedLinesAside) {
   EXPECT_EQ((Strings{"/neg", "/last", "/a", "/b2", "/b1", "/c", "/x"}), paths);
   EXPECT_EQ(42, listing.entries.back().priority);
   EXPECT_EQ((Strings{"/nopriority", "/word high", "/huge 2147483648"}), listing.malformed);
+
+  // Twenty ties, more than a sort orders by insertion alone: an unstable sort
+  // reorders them.
+  std::string ties;
+  Strings tied;
+  for (int i = 0; i < 20; ++i) {
+    tied.push_back("/t" + std::to_string(i));
+    ties += tied.back() + " 7\n";
+  }
+  std::istringstream tiesIn(ties);
+  paths.clear();
+  for (const InitScriptEntry& entry : ParseInitScriptListing(tiesIn).entries)
+    paths.push_back(entry.path);
+  EXPECT_EQ(tied, paths);
 }
 
 TEST(InitScriptDiscoveryTest, StartRunsLeaveOutSyslogAndEventDaemons) {
