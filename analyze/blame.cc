@@ -49,7 +49,7 @@ int RunBlame(const Invocation& call) {
            {"started", OptionalTime(p->started)},
            {"ended", OptionalTime(p->ended)}});
     }
-    call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    call.out << JsonText(out) << "\n";
     return kExitOk;
   }
   NoteMissing(record, call.err);

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "analyze/record_files.h"
 #include "analyze/record_reader.h"
@@ -109,6 +110,10 @@ void WriteOutput(const std::string& text, const std::string& path, std::ostream&
   if (file) file << text;
   if (file) file.close();
   if (!file) throw RecordError(path + ": cannot write: " + host::ErrorText(errno));
+}
+
+std::string JsonText(const nlohmann::json& value, int indent) {
+  return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace analyze

@@ -9,6 +9,7 @@
 #ifndef BOOTCRANK_ANALYZE_COMMAND_H_
 #define BOOTCRANK_ANALYZE_COMMAND_H_
 
+#include <nlohmann/json_fwd.hpp>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -99,6 +100,11 @@ long long ParseNumber(const std::string& text, const std::string& what);
 // Writes `text` to `path`, or to `out` when `path` is empty or "-".
 // Throws RecordError when the file cannot be written.
 void WriteOutput(const std::string& text, const std::string& path, std::ostream& out);
+
+// `value` as JSON text, indented by `indent` spaces a level (-1: on one
+// line). Names come from file and plugin names, which need not be UTF-8:
+// bytes that are not are written as U+FFFD instead of failing the output.
+std::string JsonText(const nlohmann::json& value, int indent = 1);
 
 }  // namespace analyze
 }  // namespace bootcrank

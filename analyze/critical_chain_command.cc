@@ -31,9 +31,7 @@ int RunCriticalChain(const Invocation& call) {
     chain = ChainTo(graph, target);
   }
   if (args.Flag("--json")) {
-    call.out
-        << ChainJson(graph, chain).dump(1, ' ', false, nlohmann::json::error_handler_t::replace)
-        << "\n";
+    call.out << JsonText(ChainJson(graph, chain)) << "\n";
     return kExitOk;
   }
   if (args.Positional().empty())

@@ -113,7 +113,7 @@ int RunDiff(const Invocation& call) {
     if (chains)
       out["critical_chain"] = {
           {"old", oldChain}, {"new", newChain}, {"left", left}, {"joined", joined}};
-    call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    call.out << JsonText(out) << "\n";
     return status;
   }
   NoteMissing(oldRecord, call.err);

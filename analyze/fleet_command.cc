@@ -72,11 +72,10 @@ int RunFleet(const Invocation& call) {
            {"on_critical_chain", p.chained},
            {"critical_chain_rate",
             p.chainable ? nlohmann::json(double(p.chained) / p.chainable) : nlohmann::json()}});
-    call.out << nlohmann::json({{"records", fleet.stats.Records()},
-                                {"skipped", fleet.errors.size()},
-                                {"quantiles", "exact, nearest rank"},
-                                {"plugins", rows}})
-                    .dump(1, ' ', false, nlohmann::json::error_handler_t::replace)
+    call.out << JsonText({{"records", fleet.stats.Records()},
+                          {"skipped", fleet.errors.size()},
+                          {"quantiles", "exact, nearest rank"},
+                          {"plugins", rows}})
              << "\n";
     return status;
   }

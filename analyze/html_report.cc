@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analyze/blame.h"
+#include "analyze/command.h"
 #include "analyze/critical_chain.h"
 #include "analyze/graph_svg.h"
 #include "analyze/svg_plot.h"
@@ -189,7 +190,7 @@ std::string RenderHtmlReport(const BootGraph& graph) {
   // Details on hover: every node's text, indexed like data-node.
   nlohmann::json details = nlohmann::json::array();
   for (size_t i = 0; i < graph.Size(); ++i) details.push_back(NodeDetails(graph, i));
-  std::string data = details.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::string data = JsonText(details, -1);
   for (size_t at = data.find("</"); at != std::string::npos; at = data.find("</", at))
     data.replace(at, 2, "<\\/");
   html << "<aside id=\"details\">Point at a plugin or barrier for its details.</aside>\n"

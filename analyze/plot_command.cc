@@ -41,8 +41,7 @@ int RunPlot(const Invocation& call) {
          record.uptimeSeconds < 0 ? nlohmann::json() : nlohmann::json(record.uptimeSeconds)},
         {"end", at(record.end)},
         {"rows", rows}};
-    WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output,
-                call.out);
+    WriteOutput(JsonText(out) + "\n", output, call.out);
     return kExitOk;
   }
   CriticalChain chain;

@@ -32,8 +32,7 @@ int RunReport(const Invocation& call) {
     out["critical_chain"] = ChainJson(graph, ChainToEnd(graph));
   else
     out["missing"] = record.Missing();
-  WriteOutput(out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", output,
-              call.out);
+  WriteOutput(JsonText(out) + "\n", output, call.out);
   return kExitOk;
 }
 

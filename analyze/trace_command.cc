@@ -14,9 +14,7 @@ int RunTrace(const Invocation& call) {
   BootRecord record = LoadRecord(args.Positional().empty() ? "" : args.Positional()[0]);
   BootGraph graph(record);
   NoteMissing(record, call.err);
-  WriteOutput(
-      ChromeTrace(graph).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
-      args.OutputPath(), call.out);
+  WriteOutput(JsonText(ChromeTrace(graph), -1) + "\n", args.OutputPath(), call.out);
   return kExitOk;
 }
 

@@ -54,7 +54,7 @@ int RunVerify(const Invocation& call) {
                        {"kind", f.kind},
                        {"message", f.message}});
     }
-    call.out << array.dump(2) << "\n";
+    call.out << JsonText(array, 2) << "\n";
   } else {
     for (const Finding& f : findings) {
       call.out << Paint(Place(f), colour::kBold, call.colour) << ": "

@@ -97,7 +97,7 @@ int RunWhatIf(const Invocation& call) {
           {"change", change},
           {"critical_chain", ChainJson(changedGraph, chain)}}}};
     if (!changed.neverReady.empty()) out["what_if"]["never_ready"] = changed.neverReady;
-    call.out << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    call.out << JsonText(out) << "\n";
     return kExitOk;
   }
   call.out << "Measured: " << FormatDuration(measured)

@@ -140,6 +140,9 @@ TEST_F(CommandLineTest, DiffAndFleetJsonAndNamesThatAreNotUtf8) {
     Output json = Run(args);
     EXPECT_EQ(nlohmann::json::parse(json.out)["plugins"][0]["name"], "caf\xef\xbf\xbd") << args[0];
   }
+  root.Write("plugins/caf\xe9.json", "{");
+  Output verify = Run({"verify", "--json", "--plugin-directory=" + root.path + "/plugins"});
+  EXPECT_EQ(nlohmann::json::parse(verify.out)[0]["file"], root.path + "/plugins/caf\xef\xbf\xbd.json");
 }
 
 TEST_F(CommandLineTest, ColourOnlyOnATerminalWithoutNoColor) {
