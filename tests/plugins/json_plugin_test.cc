@@ -6,6 +6,7 @@
 
 #include "graph/barrier.h"
 #include "graph/graph.h"
+#include "plugins/json_descriptor.h"
 #include "base/graph_lock.h"
 #include "base/exception.h"
 #include "support/temp_root.h"
@@ -90,11 +91,12 @@ TEST(JSONDescriptorTest, EveryFaultHasItsReasonAndTheFirstWins) {
 
 TEST(JSONDescriptorTest, HostileOrUnreadableInputIsRejectedCleanly) {
   // Syntax errors (one case each for nothing, a cut-off and a valid prefix),
-  // nesting too deep for a recursive parser, and a file over the size limit.
+  // nesting too deep for a recursive parser, and a valid descriptor whose
+  // trailing blanks take the file over the size limit.
   for (const std::string& text :
        {std::string(), std::string("{\"metadata\": {}"), Valid(1).dump() + " trailing",
         std::string(100000, '[') + std::string(100000, ']'),
-        std::string(10 * 1024 * 1024, ' ') + "x"}) {
+        Valid(1).dump() + std::string(kMaxDescriptorBytes, ' ')}) {
     EXPECT_EQ(Load(text), "plugin root is not an object") << text.substr(0, 40);
   }
   EXPECT_EQ(Load("", nullptr, nullptr, "/nonexistent/missing.json"), "no such file or directory");
