@@ -53,10 +53,17 @@ TEST_F(CommandLineTest, BlameReadsTheNewestRecordByDefault) {
             "  80.0ms  failed     json  net\n"
             "  20.0ms  succeeded  json  storage\n");
   EXPECT_EQ(o.err, "");
-  ScratchDir empty;
-  o = testing::Analyze({"blame"}, {"BOOTCRANK_ROOT=" + empty.path});
-  EXPECT_EQ(o.status, 2);
-  EXPECT_NE(o.err.find("name a record or profiling log"), std::string::npos) << o.err;
+  // No record directory at all, or one that holds no record.
+  ScratchDir empty, noRecord;
+  noRecord.Write("var/log/bootcrank/20261208T000000.000000Z.json.tmp", "{}");
+  for (const auto& [at, text] : std::vector<std::pair<std::string, std::string>>{
+           {empty.path, "no boot record to read ("},
+           {noRecord.path, "no boot record in " + noRecord.path + "/var/log/bootcrank; "}}) {
+    o = testing::Analyze({"blame"}, {"BOOTCRANK_ROOT=" + at});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(text), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("name a record or profiling log"), std::string::npos) << o.err;
+  }
 }
 
 TEST_F(CommandLineTest, ExitStatusesAndMessages) {
