@@ -95,18 +95,30 @@ void OwnStandardStreams(int stdio[3]) {
 
 }  // namespace
 
-int Spawn(const char* path, char* const argv[], char* const envp[], const int stdio[3],
-          pid_t* pid) {
+namespace {
+
+// Starts `path` with `stdio` as its descriptors 0 to 2 and, when `extra` is
+// not negative, `extra` as its descriptor 3.
+int SpawnWithDescriptors(const char* path, char* const argv[], char* const envp[],
+                         const int stdio[3], int extra, pid_t* pid) {
   HvkuserCompat_SpawnFileActions actions;
-  int status = HvkuserCompat_SpawnFileActionsInit(&actions, 3);
+  int status = HvkuserCompat_SpawnFileActionsInit(&actions, extra >= 0 ? 4 : 3);
   if (status != 0) return status;
   for (int fd = 0; status == 0 && fd <= 2; ++fd) {
     status = stdio[fd] >= 0 ? HvkuserCompat_SpawnFileActionsAddDup2(&actions, stdio[fd], fd)
                             : posix_spawn_file_actions_addclose(&actions.actions, fd);
   }
+  if (status == 0 && extra >= 0) status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, extra, 3);
   if (status == 0) status = HvkuserCompat_Spawn(pid, path, &actions, nullptr, argv, envp);
   HvkuserCompat_SpawnFileActionsDestroy(&actions);
   return status;
+}
+
+}  // namespace
+
+int Spawn(const char* path, char* const argv[], char* const envp[], const int stdio[3],
+          pid_t* pid) {
+  return SpawnWithDescriptors(path, argv, envp, stdio, -1, pid);
 }
 
 int SpawnWithReport(const char* path, char* const argv[], char* const envp[], const int stdio[3],
@@ -114,16 +126,7 @@ int SpawnWithReport(const char* path, char* const argv[], char* const envp[], co
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return errno;
   UniqueFd reading(ends[0]), writing(ends[1]);
-  HvkuserCompat_SpawnFileActions actions;
-  int status = HvkuserCompat_SpawnFileActionsInit(&actions, 4);
-  if (status != 0) return status;
-  for (int fd = 0; status == 0 && fd <= 2; ++fd) {
-    status = stdio[fd] >= 0 ? HvkuserCompat_SpawnFileActionsAddDup2(&actions, stdio[fd], fd)
-                            : posix_spawn_file_actions_addclose(&actions.actions, fd);
-  }
-  if (status == 0) status = HvkuserCompat_SpawnFileActionsAddDup2(&actions, writing.Get(), 3);
-  if (status == 0) status = HvkuserCompat_Spawn(pid, path, &actions, nullptr, argv, envp);
-  HvkuserCompat_SpawnFileActionsDestroy(&actions);
+  int status = SpawnWithDescriptors(path, argv, envp, stdio, writing.Get(), pid);
   if (status == 0) *report = std::move(reading);
   return status;
 }
