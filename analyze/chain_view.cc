@@ -12,6 +12,12 @@ std::string KindOf(const RecordNode& n) {
   return n.kind.empty() ? "plugin" : n.kind;
 }
 
+// The dimmed "(start)" or "(end)" row: the time between the boot's edge and
+// the chain, in the RUN column.
+void AddEdgeRow(Table& table, const char* label, Micros run, Micros endedAt) {
+  table.AddRow({{label, colour::kDim}, "", "", "", "", FormatDuration(run), FormatOffset(endedAt)});
+}
+
 }  // namespace
 
 void PrintChain(const BootGraph& graph, const CriticalChain& chain, std::ostream& out,
@@ -30,13 +36,7 @@ void PrintChain(const BootGraph& graph, const CriticalChain& chain, std::ostream
                {"RUN", true},
                {"ENDED AT", true}});
   if (record.start != kNoTime)
-    table.AddRow({{"(start)", colour::kDim},
-                  "",
-                  "",
-                  "",
-                  "",
-                  FormatDuration(chain.runStart - record.start),
-                  FormatOffset(chain.runStart - origin)});
+    AddEdgeRow(table, "(start)", chain.runStart - record.start, chain.runStart - origin);
   for (const ChainLink& link : chain.links) {
     const RecordNode& n = graph.Node(link.node);
     const char* paint =
@@ -52,13 +52,7 @@ void PrintChain(const BootGraph& graph, const CriticalChain& chain, std::ostream
   }
   const RecordNode& last = graph.Node(chain.links.back().node);
   if (record.end != kNoTime && last.ended == graph.RunEnd())
-    table.AddRow({{"(end)", colour::kDim},
-                  "",
-                  "",
-                  "",
-                  "",
-                  FormatDuration(record.end - last.ended),
-                  FormatOffset(record.end - origin)});
+    AddEdgeRow(table, "(end)", record.end - last.ended, record.end - origin);
   table.Print(out, colour);
 }
 
